@@ -1,0 +1,17 @@
+// Starting and ending the program.
+#pragma once
+
+#include <QString>
+
+namespace Startup
+{
+
+// Creates and shows the port chooser and runs the program; arguments are
+// ignored. Returns the exit status.
+int run(int &argc, char **argv);
+
+// Tells the user that the port driver could not be loaded and ends the
+// program with exit status 1.
+[[noreturn]] void driverFailed(const QString &library, const QString &reason);
+
+} // namespace Startup

@@ -1,0 +1,49 @@
+// What the port table needs of an open port, whatever is behind it.
+#pragma once
+
+#include "settings.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace rscom
+{
+
+enum class Output { Txd, Dtr, Rts };
+enum class Input { Dcd, Dsr, Cts, Ri };
+
+// Where COMn leads.
+struct Target {
+    enum class Kind { None, Loopback, Device };
+    Kind kind = Kind::None;
+    std::string path; // Kind::Device only
+
+    bool operator==(const Target &o) const { return kind == o.kind && path == o.path; }
+    bool operator!=(const Target &o) const { return !(*this == o); }
+};
+
+// An open port. Every operation reports whether the port still answers; a port
+// that stops answering is gone (unplugged) and is discarded by its owner.
+class Device
+{
+public:
+    virtual ~Device() = default;
+    virtual bool configure(const Settings &settings) = 0;
+    virtual bool setOutput(Output line, bool active) = 0;
+    // 1 active, 0 inactive, -1 gone.
+    virtual int readInput(Input line) = 0;
+};
+
+// Opens the port behind a target; nullptr when it cannot be opened. Leaves
+// nothing open when it fails.
+using Opener = std::function<std::unique_ptr<Device>(const Target &target)>;
+
+// Backends.
+std::unique_ptr<Device> openLoopback();
+std::unique_ptr<Device> openSerialDevice(const std::string &path);
+
+// The platform's answer to "which port is COMn".
+Target resolveTarget(int port);
+
+} // namespace rscom

@@ -1,0 +1,25 @@
+// Windows: COMn is the port COMn, and opening a port already claims it.
+#include "device.h"
+#include "platform.h"
+
+#include <string>
+
+namespace rscom
+{
+
+Target resolveTarget(int port)
+{
+    return {Target::Kind::Device, "COM" + std::to_string(port)};
+}
+
+bool mayBeSerialLine(const std::string &)
+{
+    return true;
+}
+
+bool claimPort(sp_port *)
+{
+    return true;
+}
+
+} // namespace rscom

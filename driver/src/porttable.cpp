@@ -1,0 +1,134 @@
+#include "porttable.h"
+
+namespace rscom
+{
+
+namespace
+{
+
+constexpr std::array<Output, 3> kOutputs{Output::Txd, Output::Dtr, Output::Rts};
+
+bool applyOutputs(Device &device, const std::array<bool, 3> &levels)
+{
+    for (size_t i = 0; i < kOutputs.size(); ++i) {
+        if (!device.setOutput(kOutputs[i], levels[i])) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+PortTable::PortTable(Resolver resolve, Opener open, Now now)
+    : m_resolve(std::move(resolve)), m_open(std::move(open)), m_now(std::move(now))
+{
+}
+
+int16_t PortTable::open(const char *text)
+{
+    const std::optional<Settings> settings = parseSettings(text);
+    if (!settings) return 0;
+
+    Port &port = m_ports[settings->port];
+    const Target target = m_resolve(settings->port);
+    if (port.held && port.target != target) {
+        // COMn now leads elsewhere: the old device is not this port any more.
+        if (m_current == settings->port) m_current = 0;
+        release(port);
+    }
+    if (target.kind == Target::Kind::None) return 0;
+
+    if (port.held) {
+        // Already ours: select it again and keep its lines. A device that
+        // went away meanwhile is opened afresh, with the lines restored.
+        if (port.device && !port.device->configure(*settings)) lose(port);
+        const Settings previous = port.settings;
+        port.settings = *settings;
+        if (!port.device && !reopen(port)) {
+            port.settings = previous;
+            return 0;
+        }
+        m_current = settings->port;
+        return 1;
+    }
+
+    if (!openFresh(port, target, *settings)) return 0;
+    m_current = settings->port;
+    return 1;
+}
+
+bool PortTable::openFresh(Port &port, const Target &target, const Settings &settings)
+{
+    std::unique_ptr<Device> device = m_open(target);
+    if (!device) return false;
+    // The outputs start inactive, which is what a fresh user interface shows.
+    const std::array<bool, 3> inactive{};
+    if (!device->configure(settings) || !applyOutputs(*device, inactive)) return false;
+
+    port.held = true;
+    port.target = target;
+    port.settings = settings;
+    port.device = std::move(device);
+    port.outputs = inactive;
+    return true;
+}
+
+bool PortTable::reopen(Port &port)
+{
+    port.nextRetry = m_now() + kRetryPeriod;
+    std::unique_ptr<Device> device = m_open(port.target);
+    if (!device || !device->configure(port.settings) || !applyOutputs(*device, port.outputs))
+        return false;
+    port.device = std::move(device);
+    return true;
+}
+
+// A held port whose device is gone is tried again now and then, never on
+// every call: the readers run at the polling rate.
+bool PortTable::usable(Port &port)
+{
+    if (port.device) return true;
+    if (m_now() < port.nextRetry) return false;
+    return reopen(port);
+}
+
+void PortTable::lose(Port &port)
+{
+    port.device.reset();
+    port.nextRetry = m_now() + kRetryPeriod;
+}
+
+void PortTable::release(Port &port)
+{
+    port = Port{};
+}
+
+void PortTable::set(Output line, int16_t level)
+{
+    if (m_current == 0) return;
+    Port &port = m_ports[m_current];
+    const bool active = level != 0;
+    // Remembered even while the device is gone, so that the line comes back
+    // as the user last set it.
+    port.outputs[static_cast<size_t>(line)] = active;
+    if (!usable(port)) return;
+    if (!port.device->setOutput(line, active)) lose(port);
+}
+
+int16_t PortTable::read(Input line)
+{
+    if (m_current == 0) return -1;
+    Port &port = m_ports[m_current];
+    if (!usable(port)) return -1;
+    const int value = port.device->readInput(line);
+    if (value < 0) lose(port);
+    return static_cast<int16_t>(value);
+}
+
+void PortTable::closeCurrent()
+{
+    if (m_current == 0) return;
+    release(m_ports[m_current]);
+    m_current = 0;
+}
+
+} // namespace rscom

@@ -1,0 +1,94 @@
+// The C entries: one lock around one port table.
+#include "rscom.h"
+
+#include "porttable.h"
+
+#include <mutex>
+
+namespace
+{
+
+using rscom::Input;
+using rscom::Output;
+using rscom::Target;
+
+std::unique_ptr<rscom::Device> openTarget(const Target &target)
+{
+    switch (target.kind) {
+    case Target::Kind::Loopback:
+        return rscom::openLoopback();
+    case Target::Kind::Device:
+        return rscom::openSerialDevice(target.path);
+    case Target::Kind::None:
+        break;
+    }
+    return nullptr;
+}
+
+std::mutex g_lock;
+
+rscom::PortTable &table()
+{
+    static rscom::PortTable ports(rscom::resolveTarget, openTarget);
+    return ports;
+}
+
+void setLine(Output line, int16_t level)
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    table().set(line, level);
+}
+
+int16_t readLine(Input line)
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    return table().read(line);
+}
+
+} // namespace
+
+extern "C" {
+
+RSCOM_API int16_t RSCOM_CALL OPENCOM(const char *settings)
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    return table().open(settings);
+}
+
+RSCOM_API void RSCOM_CALL TXD(int16_t level)
+{
+    setLine(Output::Txd, level);
+}
+RSCOM_API void RSCOM_CALL DTR(int16_t level)
+{
+    setLine(Output::Dtr, level);
+}
+RSCOM_API void RSCOM_CALL RTS(int16_t level)
+{
+    setLine(Output::Rts, level);
+}
+
+RSCOM_API int16_t RSCOM_CALL DCD(void)
+{
+    return readLine(Input::Dcd);
+}
+RSCOM_API int16_t RSCOM_CALL DSR(void)
+{
+    return readLine(Input::Dsr);
+}
+RSCOM_API int16_t RSCOM_CALL CTS(void)
+{
+    return readLine(Input::Cts);
+}
+RSCOM_API int16_t RSCOM_CALL RI(void)
+{
+    return readLine(Input::Ri);
+}
+
+RSCOM_API void RSCOM_CALL CLOSECOM(void)
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    table().closeCurrent();
+}
+
+} // extern "C"

@@ -1,0 +1,124 @@
+// Real serial ports, through libserialport.
+#include "device.h"
+#include "platform.h"
+
+namespace rscom
+{
+
+namespace
+{
+
+// The one place where a libserialport result becomes the driver's: any
+// failure of an open port means the port no longer answers.
+bool succeeded(sp_return result)
+{
+    return result == SP_OK;
+}
+
+sp_parity parityOf(Parity parity)
+{
+    switch (parity) {
+    case Parity::None:
+        return SP_PARITY_NONE;
+    case Parity::Even:
+        return SP_PARITY_EVEN;
+    case Parity::Odd:
+        return SP_PARITY_ODD;
+    case Parity::Mark:
+        return SP_PARITY_MARK;
+    case Parity::Space:
+        return SP_PARITY_SPACE;
+    }
+    return SP_PARITY_NONE;
+}
+
+class SerialPort final : public Device
+{
+public:
+    explicit SerialPort(sp_port *port) : m_port(port) {}
+
+    ~SerialPort() override
+    {
+        sp_close(m_port);
+        sp_free_port(m_port);
+    }
+
+    SerialPort(const SerialPort &) = delete;
+    SerialPort &operator=(const SerialPort &) = delete;
+
+    bool configure(const Settings &s) override
+    {
+        sp_port_config *config = nullptr;
+        if (!succeeded(sp_new_config(&config))) return false;
+        // A new configuration leaves every field it does not set (DTR, RTS)
+        // as the port has it.
+        const bool ok = succeeded(sp_set_config_baudrate(config, s.baud)) &&
+                        succeeded(sp_set_config_bits(config, s.dataBits)) &&
+                        succeeded(sp_set_config_parity(config, parityOf(s.parity))) &&
+                        succeeded(sp_set_config_stopbits(config, s.stopBits)) &&
+                        succeeded(sp_set_config_flowcontrol(config, SP_FLOWCONTROL_NONE)) &&
+                        succeeded(sp_set_config(m_port, config));
+        sp_free_config(config);
+        return ok;
+    }
+
+    bool setOutput(Output line, bool active) override
+    {
+        switch (line) {
+        case Output::Txd:
+            return succeeded(active ? sp_start_break(m_port) : sp_end_break(m_port));
+        case Output::Dtr:
+            return succeeded(sp_set_dtr(m_port, active ? SP_DTR_ON : SP_DTR_OFF));
+        case Output::Rts:
+            return succeeded(sp_set_rts(m_port, active ? SP_RTS_ON : SP_RTS_OFF));
+        }
+        return false;
+    }
+
+    int readInput(Input line) override
+    {
+        sp_signal signals{};
+        if (!succeeded(sp_get_signals(m_port, &signals))) return -1;
+        return (signals & maskOf(line)) != 0 ? 1 : 0;
+    }
+
+private:
+    static int maskOf(Input line)
+    {
+        switch (line) {
+        case Input::Dcd:
+            return SP_SIG_DCD;
+        case Input::Dsr:
+            return SP_SIG_DSR;
+        case Input::Cts:
+            return SP_SIG_CTS;
+        case Input::Ri:
+            return SP_SIG_RI;
+        }
+        return 0;
+    }
+
+    sp_port *m_port;
+};
+
+} // namespace
+
+std::unique_ptr<Device> openSerialDevice(const std::string &path)
+{
+    if (!mayBeSerialLine(path)) return nullptr;
+
+    sp_port *port = nullptr;
+    if (!succeeded(sp_get_port_by_name(path.c_str(), &port))) return nullptr;
+    // sp_open closes what it opened when it fails; from here on the
+    // SerialPort closes and frees the port on every way out.
+    if (!succeeded(sp_open(port, SP_MODE_READ_WRITE))) {
+        sp_free_port(port);
+        return nullptr;
+    }
+    auto device = std::make_unique<SerialPort>(port);
+
+    if (!claimPort(port)) return nullptr;
+    return device;
+}
+
+} // namespace rscom

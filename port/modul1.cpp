@@ -1,0 +1,167 @@
+#include "modul1.h"
+
+#include "library.h"
+
+#include <rscom.h>
+
+#include <array>
+#include <utility>
+
+namespace Modul1
+{
+
+namespace
+{
+
+FailureHandler &failureHandler()
+{
+    static FailureHandler handler;
+    return handler;
+}
+
+void reportFailure(const QString &library, const QString &reason)
+{
+    if (failureHandler()) failureHandler()(library, reason);
+}
+
+Driver &driver()
+{
+    // Never unloaded: the driver's ports stay open until the process ends.
+    static Driver *loaded = new Driver(libraryName());
+    return *loaded;
+}
+
+enum Entry { kOpencom, kTxd, kDtr, kRts, kDcd, kDsr, kCts, kRi, kEntryCount };
+
+} // namespace
+
+struct Driver::Entries {
+    std::array<void *, kEntryCount> address{};
+    std::array<bool, kEntryCount> failed{};
+};
+
+void setFailureHandler(FailureHandler handler)
+{
+    failureHandler() = std::move(handler);
+}
+
+QString libraryName()
+{
+#if defined(_WIN32)
+    return QStringLiteral("rscom.dll");
+#elif defined(__APPLE__)
+    return QStringLiteral("librscom.dylib");
+#else
+    return QStringLiteral("librscom.so");
+#endif
+}
+
+Driver::Driver(QString library) : m_library(std::move(library)), m_entries(new Entries) {}
+
+Driver::~Driver() = default;
+
+// Resolves entry `index` on its first call and keeps it; nullptr after a
+// failure, which was reported once.
+template <typename Fn> Fn Driver::entry(int index, const char *name)
+{
+    void *&address = m_entries->address[index];
+    if (address != nullptr) return reinterpret_cast<Fn>(address);
+    if (m_failed || m_entries->failed[index]) return nullptr;
+
+    QString reason;
+    if (m_handle == nullptr) {
+        m_handle = detail::openLibrary(m_library, reason);
+        if (m_handle == nullptr) {
+            m_failed = true;
+            reportFailure(m_library, reason);
+            return nullptr;
+        }
+    }
+    address = detail::findEntry(m_handle, name, reason);
+    if (address == nullptr) {
+        m_entries->failed[index] = true;
+        reportFailure(m_library, reason);
+        return nullptr;
+    }
+    return reinterpret_cast<Fn>(address);
+}
+
+std::int16_t Driver::OPENCOM(const QString &settings)
+{
+    auto fn = entry<decltype(&::OPENCOM)>(kOpencom, "OPENCOM");
+    return fn != nullptr ? fn(settings.toLocal8Bit().constData()) : 0;
+}
+
+void Driver::TXD(std::int16_t level)
+{
+    if (auto fn = entry<decltype(&::TXD)>(kTxd, "TXD")) fn(level);
+}
+
+void Driver::DTR(std::int16_t level)
+{
+    if (auto fn = entry<decltype(&::DTR)>(kDtr, "DTR")) fn(level);
+}
+
+void Driver::RTS(std::int16_t level)
+{
+    if (auto fn = entry<decltype(&::RTS)>(kRts, "RTS")) fn(level);
+}
+
+std::int16_t Driver::DCD()
+{
+    auto fn = entry<decltype(&::DCD)>(kDcd, "DCD");
+    return fn != nullptr ? fn() : -1;
+}
+
+std::int16_t Driver::DSR()
+{
+    auto fn = entry<decltype(&::DSR)>(kDsr, "DSR");
+    return fn != nullptr ? fn() : -1;
+}
+
+std::int16_t Driver::CTS()
+{
+    auto fn = entry<decltype(&::CTS)>(kCts, "CTS");
+    return fn != nullptr ? fn() : -1;
+}
+
+std::int16_t Driver::RI()
+{
+    auto fn = entry<decltype(&::RI)>(kRi, "RI");
+    return fn != nullptr ? fn() : -1;
+}
+
+std::int16_t OPENCOM(const QString &settings)
+{
+    return driver().OPENCOM(settings);
+}
+void TXD(std::int16_t level)
+{
+    driver().TXD(level);
+}
+void DTR(std::int16_t level)
+{
+    driver().DTR(level);
+}
+void RTS(std::int16_t level)
+{
+    driver().RTS(level);
+}
+std::int16_t DCD()
+{
+    return driver().DCD();
+}
+std::int16_t DSR()
+{
+    return driver().DSR();
+}
+std::int16_t CTS()
+{
+    return driver().CTS();
+}
+std::int16_t RI()
+{
+    return driver().RI();
+}
+
+} // namespace Modul1

@@ -1,0 +1,987 @@
+// The driver's real-port backend against the kernel's own 8250 driver, on the
+// emulated 16550A UARTs of the VM that run_uart_test.sh boots. Every check
+// goes through the driver's C entries exactly as the program calls them.
+//
+// The VM has three UARTs, each with nothing attached: ttyS0 (its console),
+// ttyS1 and ttyS2. ttyS3 is a port slot with no UART behind it, and the
+// kernel makes four slots, so ttyS9 does not exist.
+//
+// The 16550's loopback mode ties its outputs to its inputs: DTR -> DSR,
+// RTS -> CTS, OUT1 -> RI, OUT2 -> DCD. This program sets OUT1, OUT2 and loop
+// through a descriptor of its own, opened before the driver opens the port:
+// every open of a tty raises DTR and RTS, so opening it later would undo what
+// the driver set. Where no descriptor of ours can be had, the kernel's view of
+// the lines is read from /proc/tty/driver/serial, which opens nothing.
+//
+// This program drives real ports. It refuses to start anywhere but in that VM.
+
+#include "rscom.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <poll.h>
+#include <set>
+#include <sstream>
+#include <string>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+// glibc's headers lack the 8250's extra modem-control bits.
+#ifndef TIOCM_OUT1
+#define TIOCM_OUT1 0x2000
+#endif
+#ifndef TIOCM_OUT2
+#define TIOCM_OUT2 0x4000
+#endif
+#ifndef TIOCM_LOOP
+#define TIOCM_LOOP 0x8000
+#endif
+
+namespace {
+
+// Only the VM's initramfs has this file.
+constexpr const char *kGuestMarker = "/lintara-guest";
+
+constexpr const char *kPort = "/dev/ttyS1";          // COM2, the UART under test
+constexpr int kPortLine = 1;                         // its line in /proc
+constexpr const char *kSecond = "/dev/ttyS2";        // COM3, for the lock checks
+constexpr const char *kEmpty = "/dev/ttyS3";         // COM4, no UART behind it
+constexpr const char *kPastCount = "/dev/ttyS9";     // COM5, past the kernel's count
+constexpr const char *kNoSuchPath = "/dev/ttyNone0"; // COM6, no such file
+// COM7 is /dev/null, COM8 a regular file.
+constexpr const char *kRegularFile = "/tmp/not-a-port";
+
+constexpr const char *kCom2 = "COM2,1200,N,8,1";
+constexpr const char *kCom3 = "COM3,1200,N,8,1";
+
+// Seconds a group may take before the watchdog calls it blocked.
+constexpr unsigned kGroupSeconds = 60;
+
+int g_passed = 0;
+int g_failed = 0;
+const char *volatile g_group = "start";
+
+bool check(const std::string &name, bool ok, const std::string &detail = {})
+{
+    if (ok) {
+        ++g_passed;
+        std::printf("PASS %s\n", name.c_str());
+    } else {
+        ++g_failed;
+        std::printf("FAIL %s: %s\n", name.c_str(), detail.empty() ? "false" : detail.c_str());
+    }
+    std::fflush(stdout);
+    return ok;
+}
+
+void info(const std::string &text)
+{
+    std::printf("info %s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+void onWatchdog(int)
+{
+    // Only async-signal-safe calls here.
+    const char head[] = "FAIL watchdog: no return within the time allowed, in group ";
+    ssize_t ignored = ::write(STDOUT_FILENO, head, sizeof head - 1);
+    ignored = ::write(STDOUT_FILENO, g_group, std::strlen(g_group));
+    ignored = ::write(STDOUT_FILENO, "\n", 1);
+    (void)ignored;
+    _exit(3);
+}
+
+void group(const char *name)
+{
+    g_group = name;
+    alarm(kGroupSeconds);
+    std::printf("-- %s\n", name);
+    std::fflush(stdout);
+}
+
+std::string errnoText(int error)
+{
+    return std::string(std::strerror(error)) + " (errno " + std::to_string(error) + ")";
+}
+
+double seconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+void sleepMs(int ms)
+{
+    timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+    nanosleep(&ts, nullptr);
+}
+
+bool writeFile(const std::string &path, const std::string &text, std::string *error)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = "open " + path + ": " + errnoText(errno);
+        return false;
+    }
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    const int saved = errno;
+    ::close(fd);
+    if (n != static_cast<ssize_t>(text.size())) {
+        *error = "write " + path + ": " + errnoText(saved);
+        return false;
+    }
+    return true;
+}
+
+// --- what the process holds -------------------------------------------------
+
+// Open descriptors of this process.
+int countFds()
+{
+    DIR *dir = opendir("/proc/self/fd");
+    if (dir == nullptr) return -1;
+    int n = 0;
+    while (dirent *entry = readdir(dir)) {
+        if (entry->d_name[0] != '.') ++n;
+    }
+    closedir(dir);
+    return n - 1; // the directory's own
+}
+
+std::string fdTarget(int fd)
+{
+    char buf[256];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t n = readlink(link.c_str(), buf, sizeof buf - 1);
+    if (n < 0) return {};
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+std::vector<int> fdsOn(const std::string &path)
+{
+    std::vector<int> fds;
+    DIR *dir = opendir("/proc/self/fd");
+    if (dir == nullptr) return fds;
+    const int own = dirfd(dir);
+    while (dirent *entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        const int fd = std::atoi(entry->d_name);
+        if (fd != own && fdTarget(fd) == path) fds.push_back(fd);
+    }
+    closedir(dir);
+    return fds;
+}
+
+// --- the kernel's view of the lines -----------------------------------------
+
+// The /proc/tty/driver/serial line of a port, e.g.
+// "1: uart:16550A port:000002F8 irq:3 tx:0 rx:0 RTS|DTR|CD".
+std::string procEntry(int line)
+{
+    std::ifstream in("/proc/tty/driver/serial");
+    const std::string prefix = std::to_string(line) + ":";
+    std::string text;
+    while (std::getline(in, text)) {
+        if (text.compare(0, prefix.size(), prefix) == 0) return text;
+    }
+    return {};
+}
+
+std::set<std::string> procSignals(int line)
+{
+    std::set<std::string> names;
+    std::istringstream words(procEntry(line));
+    std::string word;
+    while (words >> word) {
+        if (word.find(':') != std::string::npos) continue;
+        std::istringstream parts(word);
+        std::string part;
+        while (std::getline(parts, part, '|')) {
+            if (!part.empty()) names.insert(part);
+        }
+    }
+    return names;
+}
+
+std::string procOutputs(int line)
+{
+    const std::set<std::string> s = procSignals(line);
+    return std::string("DTR") + (s.count("DTR") ? "+" : "-") + " RTS" + (s.count("RTS") ? "+" : "-");
+}
+
+std::string outputs(bool dtr, bool rts)
+{
+    return std::string("DTR") + (dtr ? "+" : "-") + " RTS" + (rts ? "+" : "-");
+}
+
+int modemBits(int fd)
+{
+    int bits = 0;
+    return ioctl(fd, TIOCMGET, &bits) == 0 ? bits : -1;
+}
+
+bool setBits(int fd, int bits, bool on)
+{
+    return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+}
+
+// --- the driver's readers ---------------------------------------------------
+
+struct Inputs {
+    int dcd, dsr, cts, ri;
+    bool operator==(const Inputs &o) const
+    {
+        return dcd == o.dcd && dsr == o.dsr && cts == o.cts && ri == o.ri;
+    }
+};
+
+Inputs readInputs()
+{
+    return {DCD(), DSR(), CTS(), RI()};
+}
+
+std::string text(const Inputs &i)
+{
+    return "DCD=" + std::to_string(i.dcd) + " DSR=" + std::to_string(i.dsr) +
+           " CTS=" + std::to_string(i.cts) + " RI=" + std::to_string(i.ri);
+}
+
+bool expectInputs(const std::string &name, const Inputs &want)
+{
+    const Inputs got = readInputs();
+    return check(name, got == want, "read " + text(got) + ", want " + text(want));
+}
+
+bool expectOutputs(const std::string &name, bool dtr, bool rts)
+{
+    const std::string got = procOutputs(kPortLine);
+    return check(name, got == outputs(dtr, rts), "kernel has " + got + ", want " + outputs(dtr, rts));
+}
+
+// --- helper processes -------------------------------------------------------
+
+// A child with a pipe on each side: closing `in` tells it to end, it answers
+// on `out` one line at a time.
+struct Child {
+    pid_t pid = -1;
+    int in = -1;
+    int out = -1;
+};
+
+Child startChild(const std::function<int()> &body)
+{
+    int toChild[2];
+    int fromChild[2];
+    if (pipe2(toChild, O_CLOEXEC) != 0) return {};
+    if (pipe2(fromChild, O_CLOEXEC) != 0) {
+        ::close(toChild[0]);
+        ::close(toChild[1]);
+        return {};
+    }
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(toChild[0], STDIN_FILENO);
+        dup2(fromChild[1], STDOUT_FILENO);
+        _exit(body());
+    }
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    if (pid < 0) {
+        ::close(toChild[1]);
+        ::close(fromChild[0]);
+        return {};
+    }
+    return {pid, toChild[1], fromChild[0]};
+}
+
+// This program again, in one of its helper modes.
+Child startSelf(const std::vector<std::string> &args)
+{
+    return startChild([args]() {
+        std::vector<char *> argv;
+        std::string self = "/proc/self/exe";
+        argv.push_back(self.data());
+        std::vector<std::string> copy = args;
+        for (std::string &a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv("/proc/self/exe", argv.data());
+        return 127;
+    });
+}
+
+std::string readReply(const Child &child, int timeoutMs = 10000)
+{
+    std::string line;
+    char c = 0;
+    while (true) {
+        pollfd p{child.out, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) <= 0) return line + "<no answer>";
+        if (::read(child.out, &c, 1) != 1) return line.empty() ? "<eof>" : line;
+        if (c == '\n') return line;
+        line += c;
+    }
+}
+
+std::string readAll(const Child &child)
+{
+    std::string all;
+    while (true) {
+        const std::string line = readReply(child);
+        if (line == "<eof>" || line.find("<no answer>") != std::string::npos) return all;
+        all += line + "\n";
+    }
+}
+
+int finishChild(Child &child)
+{
+    if (child.in >= 0) ::close(child.in);
+    if (child.out >= 0) ::close(child.out);
+    int status = 0;
+    if (child.pid > 0) waitpid(child.pid, &status, 0);
+    child = Child{};
+    return status;
+}
+
+// Waits until the parent closes our standard input.
+void waitForEnd()
+{
+    char c = 0;
+    while (::read(STDIN_FILENO, &c, 1) > 0) {
+    }
+}
+
+void reply(const std::string &line)
+{
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+// Helper mode: another program that holds a port through the driver.
+int holdWithDriver(const char *settings)
+{
+    reply(std::to_string(OPENCOM(settings)));
+    waitForEnd();
+    return 0;
+}
+
+// Helper mode: what a program started by the driver's user has open.
+int listFds()
+{
+    DIR *dir = opendir("/proc/self/fd");
+    if (dir == nullptr) return 1;
+    const int own = dirfd(dir);
+    while (dirent *entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        const int fd = std::atoi(entry->d_name);
+        if (fd != own) reply(std::to_string(fd) + " " + fdTarget(fd));
+    }
+    closedir(dir);
+    return 0;
+}
+
+// Termios as another program might set a port: cooked, 9600 7E1 with
+// hardware flow control.
+termios otherProgramSettings(const termios &base)
+{
+    termios t = base;
+    cfsetispeed(&t, B9600);
+    cfsetospeed(&t, B9600);
+    t.c_cflag = (t.c_cflag & ~(CSIZE | PARODD | CSTOPB | CMSPAR)) | CS7 | PARENB | CRTSCTS;
+    t.c_lflag |= ICANON | ECHO | ISIG;
+    t.c_iflag |= IXON | ICRNL;
+    t.c_oflag |= OPOST | ONLCR;
+    return t;
+}
+
+bool sameTermios(const termios &a, const termios &b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && cfgetospeed(&a) == cfgetospeed(&b) &&
+           cfgetispeed(&a) == cfgetispeed(&b);
+}
+
+std::string termiosText(const termios &t)
+{
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "iflag=%#o oflag=%#o cflag=%#o lflag=%#o", t.c_iflag,
+                  t.c_oflag, t.c_cflag, t.c_lflag);
+    return buf;
+}
+
+// --- settings as the kernel has them ----------------------------------------
+
+struct Expected {
+    speed_t speed;
+    tcflag_t size;
+    char parity; // N E O M S
+    int stopBits;
+};
+
+void checkSettings(const std::string &name, int fd, const Expected &want)
+{
+    termios t{};
+    if (!check(name + ": tcgetattr", tcgetattr(fd, &t) == 0, errnoText(errno))) return;
+    const speed_t in = cfgetispeed(&t);
+    check(name + ": baud", cfgetospeed(&t) == want.speed && (in == want.speed || in == B0),
+          "ospeed code " + std::to_string(cfgetospeed(&t)) + ", ispeed code " +
+              std::to_string(in) + ", want " + std::to_string(want.speed));
+    check(name + ": data bits", (t.c_cflag & CSIZE) == want.size,
+          "CSIZE " + std::to_string(t.c_cflag & CSIZE) + ", want " + std::to_string(want.size));
+    const tcflag_t parityBits = t.c_cflag & (PARENB | PARODD | CMSPAR);
+    tcflag_t wantParity = 0;
+    switch (want.parity) {
+    case 'E': wantParity = PARENB; break;
+    case 'O': wantParity = PARENB | PARODD; break;
+    case 'M': wantParity = PARENB | PARODD | CMSPAR; break;
+    case 'S': wantParity = PARENB | CMSPAR; break;
+    default: break;
+    }
+    check(name + ": parity " + std::string(1, want.parity), parityBits == wantParity,
+          "PARENB/PARODD/CMSPAR " + std::to_string(parityBits) + ", want " +
+              std::to_string(wantParity));
+    check(name + ": stop bits", ((t.c_cflag & CSTOPB) != 0) == (want.stopBits == 2),
+          std::string("CSTOPB ") + ((t.c_cflag & CSTOPB) ? "set" : "clear"));
+    check(name + ": no flow control",
+          (t.c_cflag & CRTSCTS) == 0 && (t.c_iflag & (IXON | IXOFF)) == 0,
+          termiosText(t));
+}
+
+// --- the checks -------------------------------------------------------------
+
+// Our own descriptor on the port under test; opened before the driver opens it.
+int g_watch = -1;
+
+bool setupEnvironment()
+{
+    group("environment");
+    setenv("RSCOM_COM1", "none", 1); // the guest's console
+    setenv("RSCOM_COM2", kPort, 1);
+    setenv("RSCOM_COM3", kSecond, 1);
+    setenv("RSCOM_COM4", kEmpty, 1);
+    setenv("RSCOM_COM5", kPastCount, 1);
+    setenv("RSCOM_COM6", kNoSuchPath, 1);
+    setenv("RSCOM_COM7", "/dev/null", 1);
+    setenv("RSCOM_COM8", kRegularFile, 1);
+
+    bool ok = true;
+    const std::string s1 = procEntry(1);
+    const std::string s2 = procEntry(2);
+    const std::string s3 = procEntry(3);
+    ok &= check("environment: ttyS1 is a 16550A", s1.find("uart:16550A") != std::string::npos, s1);
+    ok &= check("environment: ttyS2 is a 16550A", s2.find("uart:16550A") != std::string::npos, s2);
+    ok &= check("environment: ttyS3 has no UART", s3.find("uart:unknown") != std::string::npos, s3);
+    struct stat st {};
+    ok &= check("environment: ttyS3 exists", ::stat(kEmpty, &st) == 0 && S_ISCHR(st.st_mode));
+    ok &= check("environment: ttyS9 does not exist", ::stat(kPastCount, &st) != 0 && errno == ENOENT);
+    const int fd = ::open(kRegularFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ok &= check("environment: regular file made", fd >= 0, errnoText(errno));
+    if (fd >= 0) ::close(fd);
+    return ok;
+}
+
+void checkOpen()
+{
+    group("open");
+    g_watch = ::open(kPort, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (!check("open: own descriptor on ttyS1", g_watch >= 0, errnoText(errno))) return;
+    const int before = modemBits(g_watch);
+    check("open: the kernel raised DTR and RTS on our open",
+          before >= 0 && (before & TIOCM_DTR) && (before & TIOCM_RTS),
+          "TIOCMGET " + std::to_string(before));
+
+    const int fds = countFds();
+    const double t0 = seconds();
+    const int opened = OPENCOM(kCom2);
+    info("OPENCOM(" + std::string(kCom2) + ") took " +
+         std::to_string(static_cast<int>((seconds() - t0) * 1000)) + " ms");
+    check("open: OPENCOM(COM2,1200,N,8,1) returns 1", opened == 1, "returned " + std::to_string(opened));
+    check("open: the driver holds one descriptor", countFds() == fds + 1,
+          std::to_string(countFds() - fds) + " new descriptors");
+    check("open: the driver's descriptor is on ttyS1", fdsOn(kPort).size() == 2,
+          std::to_string(fdsOn(kPort).size()) + " descriptors on ttyS1, ours included");
+
+    checkSettings("open: 1200,N,8,1", g_watch, {B1200, CS8, 'N', 1});
+
+    const int bits = modemBits(g_watch);
+    check("open: DTR and RTS inactive after OPENCOM (TIOCMGET)",
+          bits >= 0 && !(bits & TIOCM_DTR) && !(bits & TIOCM_RTS),
+          "TIOCMGET " + std::to_string(bits));
+    expectOutputs("open: DTR and RTS inactive after OPENCOM (/proc)", false, false);
+    check("open: OUT2 left as the kernel set it", bits >= 0 && (bits & TIOCM_OUT2),
+          "TIOCMGET " + std::to_string(bits));
+
+    // From here on the UART's outputs come back on its inputs.
+    check("open: loopback mode on", setBits(g_watch, TIOCM_LOOP, true), errnoText(errno));
+    check("open: loopback mode reported", (modemBits(g_watch) & TIOCM_LOOP) != 0);
+    expectInputs("open: inputs in loopback with DTR, RTS off and OUT2 on", {1, 0, 0, 0});
+}
+
+void checkDtrRts()
+{
+    group("dtr-rts");
+    DTR(1);
+    expectInputs("dtr-rts: DTR on -> DSR on, CTS off", {1, 1, 0, 0});
+    expectOutputs("dtr-rts: DTR on reaches the UART", true, false);
+    DTR(0);
+    expectInputs("dtr-rts: DTR off -> DSR off", {1, 0, 0, 0});
+    expectOutputs("dtr-rts: DTR off reaches the UART", false, false);
+    RTS(1);
+    expectInputs("dtr-rts: RTS on -> CTS on, DSR off", {1, 0, 1, 0});
+    expectOutputs("dtr-rts: RTS on reaches the UART", false, true);
+    RTS(0);
+    expectInputs("dtr-rts: RTS off -> CTS off", {1, 0, 0, 0});
+    DTR(1);
+    RTS(1);
+    expectInputs("dtr-rts: both on", {1, 1, 1, 0});
+    DTR(0);
+    RTS(0);
+    expectInputs("dtr-rts: both off", {1, 0, 0, 0});
+    DTR(7);
+    RTS(-1);
+    expectInputs("dtr-rts: any level but 0 is active", {1, 1, 1, 0});
+    DTR(0);
+    RTS(0);
+    const int bits = modemBits(g_watch);
+    check("dtr-rts: setters leave OUT2 and loopback alone",
+          bits >= 0 && (bits & TIOCM_OUT2) && (bits & TIOCM_LOOP),
+          "TIOCMGET " + std::to_string(bits));
+}
+
+void checkDcdRi()
+{
+    group("dcd-ri");
+    check("dcd-ri: OUT2 off", setBits(g_watch, TIOCM_OUT2, false), errnoText(errno));
+    expectInputs("dcd-ri: OUT2 off -> DCD off", {0, 0, 0, 0});
+    check("dcd-ri: OUT1 on", setBits(g_watch, TIOCM_OUT1, true), errnoText(errno));
+    expectInputs("dcd-ri: OUT1 on -> RI on", {0, 0, 0, 1});
+    check("dcd-ri: OUT1 off", setBits(g_watch, TIOCM_OUT1, false), errnoText(errno));
+    expectInputs("dcd-ri: OUT1 off -> RI off", {0, 0, 0, 0});
+
+    // Each output alone shows on its own input only.
+    DTR(1);
+    expectInputs("dcd-ri: DTR alone", {0, 1, 0, 0});
+    DTR(0);
+    RTS(1);
+    expectInputs("dcd-ri: RTS alone", {0, 0, 1, 0});
+    RTS(0);
+    setBits(g_watch, TIOCM_OUT1, true);
+    expectInputs("dcd-ri: OUT1 alone", {0, 0, 0, 1});
+    setBits(g_watch, TIOCM_OUT1, false);
+    setBits(g_watch, TIOCM_OUT2, true);
+    expectInputs("dcd-ri: OUT2 alone", {1, 0, 0, 0});
+    const int bits = modemBits(g_watch);
+    check("dcd-ri: driver's setters leave OUT1 alone", bits >= 0 && !(bits & TIOCM_OUT1),
+          "TIOCMGET " + std::to_string(bits));
+}
+
+void checkTxd()
+{
+    group("txd");
+    // A break is sent but not looped back: what can be seen is that the port
+    // keeps working and the other lines stay as they are.
+    DTR(1);
+    RTS(0);
+    TXD(1);
+    expectInputs("txd: break on, readers still answer", {1, 1, 0, 0});
+    expectOutputs("txd: break on leaves DTR and RTS", true, false);
+    DTR(0);
+    RTS(1);
+    expectInputs("txd: setters work during the break", {1, 0, 1, 0});
+    TXD(0);
+    expectInputs("txd: break off, readers still answer", {1, 0, 1, 0});
+    expectOutputs("txd: break off leaves DTR and RTS", false, true);
+    TXD(1);
+    TXD(1);
+    TXD(0);
+    TXD(0);
+    expectInputs("txd: repeated levels leave the port working", {1, 0, 1, 0});
+    RTS(0);
+}
+
+void checkReopen()
+{
+    group("reopen");
+    DTR(1);
+    RTS(0);
+    const int fds = countFds();
+    check("reopen: OPENCOM of the held port returns 1", OPENCOM(kCom2) == 1);
+    check("reopen: no new descriptor", countFds() == fds, std::to_string(countFds() - fds));
+    expectInputs("reopen: lines kept (DTR on, RTS off)", {1, 1, 0, 0});
+    expectOutputs("reopen: the UART keeps DTR on, RTS off", true, false);
+    checkSettings("reopen: 1200,N,8,1", g_watch, {B1200, CS8, 'N', 1});
+
+    DTR(0);
+    RTS(1);
+    check("reopen: again with RTS on", OPENCOM(kCom2) == 1);
+    expectInputs("reopen: lines kept (DTR off, RTS on)", {1, 0, 1, 0});
+    expectOutputs("reopen: the UART keeps DTR off, RTS on", false, true);
+
+    // Other settings reach the UART, and the lines stay.
+    check("reopen: COM2,9600,E,7,2", OPENCOM("COM2,9600,E,7,2") == 1);
+    checkSettings("reopen: 9600,E,7,2", g_watch, {B9600, CS7, 'E', 2});
+    check("reopen: COM2,2400,O,5,1", OPENCOM("COM2,2400,O,5,1") == 1);
+    checkSettings("reopen: 2400,O,5,1", g_watch, {B2400, CS5, 'O', 1});
+    check("reopen: COM2,4800,M,6,1", OPENCOM("COM2,4800,M,6,1") == 1);
+    checkSettings("reopen: 4800,M,6,1", g_watch, {B4800, CS6, 'M', 1});
+    check("reopen: COM2,19200,S,8,2", OPENCOM("COM2,19200,S,8,2") == 1);
+    checkSettings("reopen: 19200,S,8,2", g_watch, {B19200, CS8, 'S', 2});
+    check("reopen: back to COM2,1200,N,8,1", OPENCOM(kCom2) == 1);
+    checkSettings("reopen: 1200,N,8,1 again", g_watch, {B1200, CS8, 'N', 1});
+    expectInputs("reopen: lines kept through the changes", {1, 0, 1, 0});
+    check("reopen: no new descriptor after the changes", countFds() == fds,
+          std::to_string(countFds() - fds));
+    RTS(0);
+}
+
+// After a refused OPENCOM the held port is still the current one.
+void expectStillCurrent(const std::string &name)
+{
+    DTR(1);
+    const Inputs on = readInputs();
+    DTR(0);
+    const Inputs off = readInputs();
+    check(name, on == Inputs{1, 1, 0, 0} && off == Inputs{1, 0, 0, 0},
+          "after DTR(1) " + text(on) + ", after DTR(0) " + text(off));
+}
+
+void expectRefused(const std::string &name, const char *settings)
+{
+    const int fds = countFds();
+    const int opened = OPENCOM(settings);
+    check(name + ": refused", opened == 0, "returned " + std::to_string(opened));
+    check(name + ": nothing left open", countFds() == fds, std::to_string(countFds() - fds));
+    expectStillCurrent(name + ": COM2 still current");
+}
+
+void checkNoUart()
+{
+    group("no-uart");
+    // A port that blocked here would trip the watchdog.
+    expectRefused("no-uart: ttyS3", "COM4,1200,N,8,1");
+    const int fds = countFds();
+    int opened = 0;
+    for (int i = 0; i < 100; ++i) opened += OPENCOM("COM4,1200,N,8,1");
+    check("no-uart: refused a hundred times, nothing left open", opened == 0 && countFds() == fds,
+          std::to_string(opened) + " opened, " + std::to_string(countFds() - fds) + " descriptors");
+}
+
+void checkMissing()
+{
+    group("missing");
+    expectRefused("missing: ttyS9, past the kernel's count", "COM5,1200,N,8,1");
+    expectRefused("missing: no such path", "COM6,1200,N,8,1");
+    expectRefused("missing: /dev/null is no serial line", "COM7,1200,N,8,1");
+    expectRefused("missing: a regular file is no serial line", "COM8,1200,N,8,1");
+}
+
+void checkLocked()
+{
+    group("locked");
+    // Another program holding COM3 through the driver.
+    Child holder = startSelf({"--hold", kCom3});
+    const std::string held = readReply(holder);
+    if (check("locked: another program opens COM3", held == "1", "it got " + held)) {
+        expectRefused("locked: COM3 held by a program using the driver", kCom3);
+
+        // Exclusive mode keeps out an unprivileged opener.
+        struct stat st {};
+        ::stat(kSecond, &st);
+        ::chmod(kSecond, 0666);
+        Child plain = startChild([]() {
+            if (setgid(65534) != 0 || setuid(65534) != 0) {
+                reply("setuid failed");
+                return 1;
+            }
+            const int fd = ::open(kSecond, O_RDWR | O_NOCTTY | O_NONBLOCK);
+            reply(fd >= 0 ? "opened" : std::to_string(errno));
+            return 0;
+        });
+        const std::string got = readReply(plain);
+        finishChild(plain);
+        ::chmod(kSecond, st.st_mode & 07777);
+        check("locked: an unprivileged program cannot open the held port",
+              got == std::to_string(EBUSY), "its open gave " + got + ", want EBUSY");
+    }
+    finishChild(holder);
+
+    // Another program holding ttyS2 with a lock of its own, cooked settings
+    // and hardware flow control.
+    Child locker = startChild([]() {
+        const int fd = ::open(kSecond, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0) {
+            reply("open: " + errnoText(errno));
+            return 1;
+        }
+        termios base{};
+        tcgetattr(fd, &base);
+        const termios mine = otherProgramSettings(base);
+        tcsetattr(fd, TCSANOW, &mine);
+        termios set{};
+        tcgetattr(fd, &set);
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            reply("flock: " + errnoText(errno));
+            return 1;
+        }
+        reply("locked");
+        // The parent asks once its OPENCOM is over.
+        char c = 0;
+        if (::read(STDIN_FILENO, &c, 1) != 1) return 1;
+        termios now{};
+        tcgetattr(fd, &now);
+        reply(sameTermios(set, now) ? "same"
+                                    : "was " + termiosText(set) + ", now " + termiosText(now));
+        waitForEnd();
+        return 0;
+    });
+    const std::string locked = readReply(locker);
+    if (check("locked: another program locks ttyS2", locked == "locked", locked)) {
+        expectRefused("locked: ttyS2 locked by another program", kCom3);
+        ssize_t ignored = ::write(locker.in, "?", 1);
+        (void)ignored;
+        const std::string after = readReply(locker);
+        check("locked: the refused OPENCOM leaves the other program's settings", after == "same",
+              after);
+    }
+    finishChild(locker);
+
+    // Free again: the refusals were for the holders, not for the port.
+    const int fds = countFds();
+    check("locked: COM3 opens once free", OPENCOM(kCom3) == 1);
+    check("locked: one descriptor for COM3", countFds() == fds + 1, std::to_string(countFds() - fds));
+    check("locked: COM2 current again", OPENCOM(kCom2) == 1);
+    check("locked: no descriptor for re-selecting COM2", countFds() == fds + 1,
+          std::to_string(countFds() - fds));
+    expectStillCurrent("locked: COM2's lines answer again");
+}
+
+void checkCloseOnExec()
+{
+    group("cloexec");
+    for (const char *path : {kPort, kSecond}) {
+        const std::vector<int> fds = fdsOn(path);
+        for (int fd : fds) {
+            const int flags = fcntl(fd, F_GETFD);
+            check("cloexec: descriptor " + std::to_string(fd) + " on " + path + " has FD_CLOEXEC",
+                  flags >= 0 && (flags & FD_CLOEXEC), "F_GETFD " + std::to_string(flags));
+        }
+    }
+    Child lister = startSelf({"--list-fds"});
+    const std::string listing = readAll(lister);
+    finishChild(lister);
+    check("cloexec: a started program lists its descriptors", !listing.empty(), "no listing");
+    check("cloexec: a started program has neither port open",
+          listing.find(kPort) == std::string::npos && listing.find(kSecond) == std::string::npos,
+          listing);
+}
+
+void checkManyOpens()
+{
+    group("many-opens");
+    DTR(1);
+    RTS(0);
+    const int fds = countFds();
+    const double t0 = seconds();
+    int opened = 0;
+    for (int i = 0; i < 10000; ++i) opened += OPENCOM(kCom2);
+    info("10000 OPENCOM of the held port took " +
+         std::to_string(static_cast<int>((seconds() - t0) * 1000)) + " ms");
+    check("many-opens: 10000 re-opens all return 1", opened == 10000, std::to_string(opened));
+    check("many-opens: descriptor count unchanged", countFds() == fds,
+          std::to_string(countFds() - fds));
+    expectInputs("many-opens: lines kept", {1, 1, 0, 0});
+
+    int refused = 0;
+    for (int i = 0; i < 1000; ++i) {
+        refused += OPENCOM("COM4,1200,N,8,1") == 0;
+        refused += OPENCOM("COM5,1200,N,8,1") == 0;
+    }
+    check("many-opens: 2000 refused opens all return 0", refused == 2000, std::to_string(refused));
+    check("many-opens: descriptor count unchanged after refusals", countFds() == fds,
+          std::to_string(countFds() - fds));
+    expectStillCurrent("many-opens: COM2 still current");
+    DTR(0);
+}
+
+struct Sysfs {
+    std::string device; // e.g. 00:05 or serial8250
+    std::string driver; // the driver's sysfs folder
+};
+
+bool findSysfs(Sysfs *out)
+{
+    char buf[512];
+    ssize_t n = readlink("/sys/class/tty/ttyS1/device", buf, sizeof buf - 1);
+    if (n <= 0) return false;
+    std::string device(buf, static_cast<size_t>(n));
+    out->device = device.substr(device.rfind('/') + 1);
+    char *driver = realpath("/sys/class/tty/ttyS1/device/driver", nullptr);
+    if (driver == nullptr) return false;
+    out->driver = driver;
+    std::free(driver);
+    return true;
+}
+
+// Calls the readers until they answer, as the program's polling does.
+double waitForReaders(double limit)
+{
+    const double t0 = seconds();
+    while (seconds() - t0 < limit) {
+        if (DSR() != -1) return seconds() - t0;
+        sleepMs(50);
+    }
+    return -1;
+}
+
+void unplugCycle(const Sysfs &sys, int cycle, bool dtr, bool rts)
+{
+    const std::string name = "unplug " + std::to_string(cycle) + ": ";
+    // Levels before the unplug, then the levels the driver must bring back,
+    // set while the device is gone.
+    DTR(!dtr);
+    RTS(!rts);
+    expectOutputs(name + "lines set before", !dtr, !rts);
+
+    std::string error;
+    if (!check(name + "unbind " + sys.device,
+               writeFile(sys.driver + "/unbind", sys.device, &error), error))
+        return;
+    check(name + "our descriptor sees the port gone", modemBits(g_watch) == -1);
+    ::close(g_watch);
+    g_watch = -1;
+
+    bool allGone = true;
+    std::string seen;
+    for (int i = 0; i < 10; ++i) {
+        const Inputs got = readInputs();
+        if (!(got == Inputs{-1, -1, -1, -1})) {
+            allGone = false;
+            seen = text(got);
+        }
+        sleepMs(100);
+    }
+    check(name + "readers return -1 while the device is gone", allGone, "read " + seen);
+    DTR(dtr);
+    RTS(rts);
+    check(name + "OPENCOM of the gone port returns 0", OPENCOM(kCom2) == 0);
+    expectInputs(name + "readers still -1 after the setters", {-1, -1, -1, -1});
+
+    if (!check(name + "bind " + sys.device, writeFile(sys.driver + "/bind", sys.device, &error),
+               error))
+        return;
+    const double took = waitForReaders(5.0);
+    if (took >= 0) info(name + "readers answered " + std::to_string(static_cast<int>(took * 1000)) +
+                        " ms after bind");
+    if (!check(name + "readers work again by themselves", took >= 0, "still -1 after 5 s"))
+        return;
+    const Inputs got = readInputs();
+    check(name + "readers give 0 or 1",
+          got.dcd >= 0 && got.dsr >= 0 && got.cts >= 0 && got.ri >= 0 && got.dcd <= 1 &&
+              got.dsr <= 1 && got.cts <= 1 && got.ri <= 1,
+          text(got));
+    expectOutputs(name + "DTR and RTS restored to the levels last set", dtr, rts);
+
+    // A descriptor of ours again (its open raises DTR and RTS), loopback on,
+    // and the driver's new descriptor drives the UART.
+    g_watch = ::open(kPort, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (!check(name + "own descriptor again", g_watch >= 0, errnoText(errno))) return;
+    checkSettings(name + "settings restored", g_watch, {B1200, CS8, 'N', 1});
+    setBits(g_watch, TIOCM_LOOP, true);
+    DTR(1);
+    RTS(0);
+    expectInputs(name + "DTR on, RTS off after the return", {1, 1, 0, 0});
+    DTR(0);
+    RTS(1);
+    expectInputs(name + "DTR off, RTS on after the return", {1, 0, 1, 0});
+    check(name + "OPENCOM of the returned port returns 1", OPENCOM(kCom2) == 1);
+    expectInputs(name + "lines kept by that OPENCOM", {1, 0, 1, 0});
+    RTS(0);
+}
+
+void checkUnplug()
+{
+    group("unplug");
+    Sysfs sys;
+    if (!check("unplug: ttyS1's device and driver in sysfs", findSysfs(&sys))) return;
+    info("ttyS1 is device " + sys.device + " of " + sys.driver);
+    const int fds = countFds();
+    unplugCycle(sys, 1, true, false);
+    unplugCycle(sys, 2, false, true);
+    check("unplug: descriptor count unchanged", countFds() == fds,
+          std::to_string(countFds() - fds));
+    check("unplug: ttyS1 back at the same path", procEntry(1).find("uart:16550A") != std::string::npos,
+          procEntry(1));
+}
+
+void checkClose()
+{
+    group("close");
+    const int fds = countFds();
+    CLOSECOM();
+    expectInputs("close: readers -1 without a current port", {-1, -1, -1, -1});
+    check("close: the driver's descriptor closed", countFds() == fds - 1,
+          std::to_string(countFds() - fds));
+    const int fd = ::open(kPort, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    check("close: the port can be locked by others", fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0,
+          errnoText(errno));
+    if (fd >= 0) ::close(fd);
+    check("close: OPENCOM opens it again", OPENCOM(kCom2) == 1);
+    expectOutputs("close: DTR and RTS inactive after that open", false, false);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (access(kGuestMarker, F_OK) != 0) {
+        std::fprintf(stderr,
+                     "uart_guest_test drives real serial ports and runs only inside the test VM "
+                     "that run_uart_test.sh boots; refusing to run here.\n");
+        return 2;
+    }
+    if (argc == 3 && std::strcmp(argv[1], "--hold") == 0) return holdWithDriver(argv[2]);
+    if (argc == 2 && std::strcmp(argv[1], "--list-fds") == 0) return listFds();
+    if (argc != 1) {
+        std::fprintf(stderr, "usage: %s\n", argv[0]);
+        return 2;
+    }
+
+    std::signal(SIGALRM, onWatchdog);
+    std::signal(SIGPIPE, SIG_IGN);
+    const double t0 = seconds();
+    if (setupEnvironment()) {
+        checkOpen();
+        if (g_watch >= 0) {
+            checkDtrRts();
+            checkDcdRi();
+            checkTxd();
+            checkReopen();
+            checkNoUart();
+            checkMissing();
+            checkLocked();
+            checkCloseOnExec();
+            checkManyOpens();
+            checkUnplug();
+            checkClose();
+        }
+    }
+    alarm(0);
+    info("checks took " + std::to_string(static_cast<int>((seconds() - t0) * 1000)) + " ms");
+    std::printf("SUMMARY: %d passed, %d failed\n", g_passed, g_failed);
+    return g_failed == 0 ? 0 : 1;
+}

@@ -1,0 +1,173 @@
+#include "form1.h"
+
+#include "form3.h"
+#include "look.h"
+#include "modul1.h"
+#include "polltimer.h"
+#include "ports.h"
+#include "widgets.h"
+
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+
+namespace
+{
+
+QGroupBox *frame(QWidget *parent, const char *name, const char *caption, int left, int top,
+                 int width, int height)
+{
+    auto *box = new Frame(QString::fromUtf8(caption), parent);
+    box->setObjectName(QLatin1String(name));
+    Look::place(box, left, top, width, height);
+    return box;
+}
+
+// An output toggle: a check box drawn as a push button whose caption is its
+// state.
+QPushButton *toggle(QGroupBox *parent, const char *name, int width)
+{
+    auto *button = new QPushButton(QStringLiteral("0"), parent);
+    button->setObjectName(QLatin1String(name));
+    button->setCheckable(true);
+    button->setFont(Look::sansSerif(9.75, true));
+    Look::place(button, 120, 240, width, 495);
+    return button;
+}
+
+// An input read-out: white digits on the frame's black, sized to the text.
+QLabel *readout(QGroupBox *parent, const char *name)
+{
+    auto *label = new QLabel(QStringLiteral("0"), parent);
+    label->setObjectName(QLatin1String(name));
+    label->setFont(Look::sansSerif(12, true));
+    Look::textColour(label, Look::kWhite);
+    Look::place(label, 240, 240, 165, 300);
+    label->adjustSize();
+    return label;
+}
+
+std::int16_t level(const QPushButton *toggle)
+{
+    return toggle->isChecked() ? 1 : 0;
+}
+
+void sendToggle(QPushButton *toggle, void (*line)(std::int16_t))
+{
+    line(level(toggle));
+    toggle->setText(toggle->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+} // namespace
+
+Form1::Form1()
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(Port::title(0));
+    setWindowIcon(QIcon(QStringLiteral(":/lintara/lintara.png")));
+    setFont(Look::sansSerif());
+    Look::colour(this, Look::kBlack, Look::kBlack);
+    setFixedSize(Look::px(3120), Look::px(2400));
+
+    Frame1 = frame(this, "Frame1", "TxD", 120, 120, 855, 855);
+    Check1 = toggle(Frame1, "Check1", 615);
+    Frame2 = frame(this, "Frame2", "DTR", 1080, 120, 975, 855);
+    Check2 = toggle(Frame2, "Check2", 735);
+    Frame3 = frame(this, "Frame3", "RTS", 2160, 120, 855, 855);
+    Check3 = toggle(Frame3, "Check3", 615);
+
+    Shape1 = new IndicatorBar(Look::kDarkRed, Look::kBrown, this);
+    Shape1->setObjectName(QStringLiteral("Shape1"));
+    Look::place(Shape1, 120, 1030, 2895, 135);
+
+    Frame4 = frame(this, "Frame4", "DCD", 120, 1200, 615, 615);
+    Label1 = readout(Frame4, "Label1");
+    Frame6 = frame(this, "Frame6", "DSR", 840, 1200, 615, 615);
+    Label3 = readout(Frame6, "Label3");
+    Frame7 = frame(this, "Frame7", "CTS", 1560, 1200, 615, 615);
+    Label4 = readout(Frame7, "Label4");
+    Frame8 = frame(this, "Frame8", "RI", 2280, 1200, 615, 615);
+    Label5 = readout(Frame8, "Label5");
+
+    Command1 = new QPushButton(QStringLiteral("O programu / nastavení"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Look::place(Command1, 120, 1920, 2895, 375);
+
+    setTabOrder(Check1, Check2);
+    setTabOrder(Check2, Check3);
+    setTabOrder(Check3, Command1);
+
+    Timer1 = new PollTimer(100, this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+
+    connect(Check1, &QAbstractButton::toggled, this, &Form1::Check1_Click);
+    connect(Check2, &QAbstractButton::toggled, this, &Form1::Check2_Click);
+    connect(Check3, &QAbstractButton::toggled, this, &Form1::Check3_Click);
+    connect(Timer1, &PollTimer::timeout, this, &Form1::Timer1_Timer);
+    connect(Command1, &QAbstractButton::clicked, this, &Form1::Command1_Click);
+}
+
+void Form1::setPortTitle(int port)
+{
+    setWindowTitle(Port::title(port));
+    m_port = port;
+    Modul1::TXD(level(Check1));
+    Modul1::DTR(level(Check2));
+    Modul1::RTS(level(Check3));
+}
+
+int Form1::interval() const
+{
+    return Timer1->interval();
+}
+
+void Form1::setInterval(int milliseconds)
+{
+    Timer1->setInterval(milliseconds);
+}
+
+void Form1::Check1_Click()
+{
+    sendToggle(Check1, Modul1::TXD);
+}
+void Form1::Check2_Click()
+{
+    sendToggle(Check2, Modul1::DTR);
+}
+void Form1::Check3_Click()
+{
+    sendToggle(Check3, Modul1::RTS);
+}
+
+void Form1::Timer1_Timer()
+{
+    showLevel(Label1, Modul1::DCD());
+    showLevel(Label3, Modul1::DSR());
+    showLevel(Label4, Modul1::CTS());
+    showLevel(Label5, Modul1::RI());
+    BlinkOn = !BlinkOn;
+    Shape1->setFillColor(BlinkOn ? Look::kDarkOrange : Look::kDarkRed);
+}
+
+// The caption changes only when the level does: a tick that finds the lines
+// as they were touches no label.
+void Form1::showLevel(QLabel *label, std::int16_t level)
+{
+    const QString text = QString::number(level);
+    if (label->text() == text) return;
+    label->setText(text);
+    label->adjustSize();
+}
+
+void Form1::Command1_Click()
+{
+    Registry::showModal(Registry::get<Form3>());
+}
+
+void Form1::Form_Unload()
+{
+    Registry::endProgram();
+}

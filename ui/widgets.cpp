@@ -1,0 +1,71 @@
+#include "widgets.h"
+
+#include "look.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+void ClickLabel::mouseReleaseEvent(QMouseEvent *event)
+{
+    QLabel::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        emit clicked();
+}
+
+Frame::Frame(const QString &caption, QWidget *parent) : QGroupBox(caption, parent)
+{
+    Look::frame(this);
+}
+
+void Frame::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const QFontMetrics metrics(font());
+    const int rule = metrics.height() / 2;
+    painter.setPen(Look::kGrey);
+    painter.drawRect(QRect(0, rule, width() - 1, height() - rule - 1));
+    const QRect caption(6, 0, metrics.horizontalAdvance(title()) + 4, metrics.height());
+    painter.fillRect(caption, palette().window());
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    painter.drawText(caption, Qt::AlignCenter, title());
+}
+
+IndicatorBar::IndicatorBar(const QColor &fill, const QColor &border, QWidget *parent)
+    : QWidget(parent), m_fill(fill), m_border(border)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void IndicatorBar::setFillColor(const QColor &fill)
+{
+    if (fill == m_fill) return;
+    m_fill = fill;
+    update();
+}
+
+void IndicatorBar::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), m_fill);
+    painter.setPen(m_border);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+LineArt::LineArt(std::vector<Line> lines, QWidget *parent)
+    : QWidget(parent), m_lines(std::move(lines))
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void LineArt::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    for (const Line &line : m_lines) {
+        QPen pen(line.colour, line.width);
+        pen.setCapStyle(Qt::SquareCap);
+        painter.setPen(pen);
+        painter.drawLine(Look::px(line.x1), Look::px(line.y1), Look::px(line.x2),
+                         Look::px(line.y2));
+    }
+}
