@@ -1,5 +1,6 @@
 // POSIX: device paths from RSCOM_COMn, and the claim that libserialport does
 // not make (close-on-exec, exclusive mode, lock).
+#include "platform_posix.h"
 #include "device.h"
 #include "platform.h"
 
@@ -36,7 +37,12 @@ bool mayBeSerialLine(const std::string &path)
 bool claimPort(sp_port *port)
 {
     int fd = -1;
-    if (sp_get_port_handle(port, &fd) != SP_OK || fd < 0) return false;
+    return sp_get_port_handle(port, &fd) == SP_OK && claimDescriptor(fd);
+}
+
+bool claimDescriptor(int fd)
+{
+    if (fd < 0) return false;
     if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return false;
     // The lock keeps out programs that lock as well, TIOCEXCL every other
     // opener that is not privileged.

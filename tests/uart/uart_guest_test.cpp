@@ -50,7 +50,8 @@
 #define TIOCM_LOOP 0x8000
 #endif
 
-namespace {
+namespace
+{
 
 // Only the VM's initramfs has this file.
 constexpr const char *kGuestMarker = "/lintara-guest";
@@ -220,7 +221,8 @@ std::set<std::string> procSignals(int line)
 std::string procOutputs(int line)
 {
     const std::set<std::string> s = procSignals(line);
-    return std::string("DTR") + (s.count("DTR") ? "+" : "-") + " RTS" + (s.count("RTS") ? "+" : "-");
+    return std::string("DTR") + (s.count("DTR") ? "+" : "-") + " RTS" +
+           (s.count("RTS") ? "+" : "-");
 }
 
 std::string outputs(bool dtr, bool rts)
@@ -269,7 +271,8 @@ bool expectInputs(const std::string &name, const Inputs &want)
 bool expectOutputs(const std::string &name, bool dtr, bool rts)
 {
     const std::string got = procOutputs(kPortLine);
-    return check(name, got == outputs(dtr, rts), "kernel has " + got + ", want " + outputs(dtr, rts));
+    return check(name, got == outputs(dtr, rts),
+                 "kernel has " + got + ", want " + outputs(dtr, rts));
 }
 
 // --- helper processes -------------------------------------------------------
@@ -297,6 +300,10 @@ Child startChild(const std::function<int()> &body)
     if (pid == 0) {
         dup2(toChild[0], STDIN_FILENO);
         dup2(fromChild[1], STDOUT_FILENO);
+        // A forked child that kept the pipes' other ends would never see the
+        // end of its input.
+        for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]})
+            ::close(fd);
         _exit(body());
     }
     ::close(toChild[0]);
@@ -317,7 +324,8 @@ Child startSelf(const std::vector<std::string> &args)
         std::string self = "/proc/self/exe";
         argv.push_back(self.data());
         std::vector<std::string> copy = args;
-        for (std::string &a : copy) argv.push_back(a.data());
+        for (std::string &a : copy)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
         execv("/proc/self/exe", argv.data());
         return 127;
@@ -418,9 +426,26 @@ bool sameTermios(const termios &a, const termios &b)
 std::string termiosText(const termios &t)
 {
     char buf[128];
-    std::snprintf(buf, sizeof buf, "iflag=%#o oflag=%#o cflag=%#o lflag=%#o", t.c_iflag,
-                  t.c_oflag, t.c_cflag, t.c_lflag);
+    std::snprintf(buf, sizeof buf, "iflag=%#o oflag=%#o cflag=%#o lflag=%#o", t.c_iflag, t.c_oflag,
+                  t.c_cflag, t.c_lflag);
     return buf;
+}
+
+// What a plain open of a path gives, to tell why an OPENCOM failed.
+std::string diagnose(const char *path)
+{
+    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::string("open ") + path + ": " + errnoText(errno);
+    std::string out = std::string("open ") + path + ": ok";
+    termios t{};
+    out += tcgetattr(fd, &t) == 0 ? ", tcgetattr ok (" + termiosText(t) + ")"
+                                  : ", tcgetattr: " + errnoText(errno);
+    int bits = 0;
+    out += ioctl(fd, TIOCMGET, &bits) == 0 ? ", TIOCMGET " + std::to_string(bits)
+                                           : ", TIOCMGET: " + errnoText(errno);
+    out += flock(fd, LOCK_EX | LOCK_NB) == 0 ? ", flock ok" : ", flock: " + errnoText(errno);
+    ::close(fd);
+    return out;
 }
 
 // --- settings as the kernel has them ----------------------------------------
@@ -438,18 +463,27 @@ void checkSettings(const std::string &name, int fd, const Expected &want)
     if (!check(name + ": tcgetattr", tcgetattr(fd, &t) == 0, errnoText(errno))) return;
     const speed_t in = cfgetispeed(&t);
     check(name + ": baud", cfgetospeed(&t) == want.speed && (in == want.speed || in == B0),
-          "ospeed code " + std::to_string(cfgetospeed(&t)) + ", ispeed code " +
-              std::to_string(in) + ", want " + std::to_string(want.speed));
+          "ospeed code " + std::to_string(cfgetospeed(&t)) + ", ispeed code " + std::to_string(in) +
+              ", want " + std::to_string(want.speed));
     check(name + ": data bits", (t.c_cflag & CSIZE) == want.size,
           "CSIZE " + std::to_string(t.c_cflag & CSIZE) + ", want " + std::to_string(want.size));
     const tcflag_t parityBits = t.c_cflag & (PARENB | PARODD | CMSPAR);
     tcflag_t wantParity = 0;
     switch (want.parity) {
-    case 'E': wantParity = PARENB; break;
-    case 'O': wantParity = PARENB | PARODD; break;
-    case 'M': wantParity = PARENB | PARODD | CMSPAR; break;
-    case 'S': wantParity = PARENB | CMSPAR; break;
-    default: break;
+    case 'E':
+        wantParity = PARENB;
+        break;
+    case 'O':
+        wantParity = PARENB | PARODD;
+        break;
+    case 'M':
+        wantParity = PARENB | PARODD | CMSPAR;
+        break;
+    case 'S':
+        wantParity = PARENB | CMSPAR;
+        break;
+    default:
+        break;
     }
     check(name + ": parity " + std::string(1, want.parity), parityBits == wantParity,
           "PARENB/PARODD/CMSPAR " + std::to_string(parityBits) + ", want " +
@@ -457,8 +491,7 @@ void checkSettings(const std::string &name, int fd, const Expected &want)
     check(name + ": stop bits", ((t.c_cflag & CSTOPB) != 0) == (want.stopBits == 2),
           std::string("CSTOPB ") + ((t.c_cflag & CSTOPB) ? "set" : "clear"));
     check(name + ": no flow control",
-          (t.c_cflag & CRTSCTS) == 0 && (t.c_iflag & (IXON | IXOFF)) == 0,
-          termiosText(t));
+          (t.c_cflag & CRTSCTS) == 0 && (t.c_iflag & (IXON | IXOFF)) == 0, termiosText(t));
 }
 
 // --- the checks -------------------------------------------------------------
@@ -485,9 +518,11 @@ bool setupEnvironment()
     ok &= check("environment: ttyS1 is a 16550A", s1.find("uart:16550A") != std::string::npos, s1);
     ok &= check("environment: ttyS2 is a 16550A", s2.find("uart:16550A") != std::string::npos, s2);
     ok &= check("environment: ttyS3 has no UART", s3.find("uart:unknown") != std::string::npos, s3);
-    struct stat st {};
+    struct stat st {
+    };
     ok &= check("environment: ttyS3 exists", ::stat(kEmpty, &st) == 0 && S_ISCHR(st.st_mode));
-    ok &= check("environment: ttyS9 does not exist", ::stat(kPastCount, &st) != 0 && errno == ENOENT);
+    ok &=
+        check("environment: ttyS9 does not exist", ::stat(kPastCount, &st) != 0 && errno == ENOENT);
     const int fd = ::open(kRegularFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     ok &= check("environment: regular file made", fd >= 0, errnoText(errno));
     if (fd >= 0) ::close(fd);
@@ -509,7 +544,8 @@ void checkOpen()
     const int opened = OPENCOM(kCom2);
     info("OPENCOM(" + std::string(kCom2) + ") took " +
          std::to_string(static_cast<int>((seconds() - t0) * 1000)) + " ms");
-    check("open: OPENCOM(COM2,1200,N,8,1) returns 1", opened == 1, "returned " + std::to_string(opened));
+    check("open: OPENCOM(COM2,1200,N,8,1) returns 1", opened == 1,
+          "returned " + std::to_string(opened));
     check("open: the driver holds one descriptor", countFds() == fds + 1,
           std::to_string(countFds() - fds) + " new descriptors");
     check("open: the driver's descriptor is on ttyS1", fdsOn(kPort).size() == 2,
@@ -675,7 +711,8 @@ void checkNoUart()
     expectRefused("no-uart: ttyS3", "COM4,1200,N,8,1");
     const int fds = countFds();
     int opened = 0;
-    for (int i = 0; i < 100; ++i) opened += OPENCOM("COM4,1200,N,8,1");
+    for (int i = 0; i < 100; ++i)
+        opened += OPENCOM("COM4,1200,N,8,1");
     check("no-uart: refused a hundred times, nothing left open", opened == 0 && countFds() == fds,
           std::to_string(opened) + " opened, " + std::to_string(countFds() - fds) + " descriptors");
 }
@@ -689,6 +726,65 @@ void checkMissing()
     expectRefused("missing: a regular file is no serial line", "COM8,1200,N,8,1");
 }
 
+// Runs a program that leaves ttyS2 as `settings` makes it.
+std::string leaveSecondAs(const std::function<termios(const termios &)> &settings)
+{
+    Child child = startChild([settings]() {
+        const int fd = ::open(kSecond, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0) {
+            reply("open: " + errnoText(errno));
+            return 1;
+        }
+        termios t{};
+        tcgetattr(fd, &t);
+        const termios wanted = settings(t);
+        reply(tcsetattr(fd, TCSANOW, &wanted) == 0 ? "done" : "tcsetattr: " + errnoText(errno));
+        ::close(fd);
+        return 0;
+    });
+    const std::string result = readReply(child);
+    finishChild(child);
+    return result;
+}
+
+termios plainSettings(const termios &base)
+{
+    termios t = base;
+    cfsetispeed(&t, B1200);
+    cfsetospeed(&t, B1200);
+    t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB | PARODD | CSTOPB | CMSPAR | CRTSCTS)) | CS8;
+    t.c_iflag &= ~(IXON | IXOFF);
+    return t;
+}
+
+void checkForeignSettings()
+{
+    group("foreign-settings");
+    // Termios stays with a port after its last close: what another program
+    // left must not keep the driver out.
+    const std::string left = leaveSecondAs(otherProgramSettings);
+    if (!check("foreign-settings: another program left ttyS2 cooked, with RTS/CTS and XON",
+               left == "done", left))
+        return;
+    const int opened = OPENCOM(kCom3);
+    if (check("foreign-settings: OPENCOM(COM3,1200,N,8,1) returns 1", opened == 1,
+              "returned " + std::to_string(opened) + "; " + diagnose(kSecond))) {
+        const int fd = ::open(kSecond, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (check("foreign-settings: own descriptor on ttyS2", fd >= 0, errnoText(errno))) {
+            checkSettings("foreign-settings: 1200,N,8,1", fd, {B1200, CS8, 'N', 1});
+            ::close(fd);
+        }
+        const int fds = countFds();
+        CLOSECOM();
+        check("foreign-settings: CLOSECOM closes COM3", countFds() == fds - 1,
+              std::to_string(countFds() - fds));
+    }
+    check("foreign-settings: COM2 selected again", OPENCOM(kCom2) == 1);
+    expectStillCurrent("foreign-settings: COM2's lines answer");
+    // The checks after this one start from plain settings.
+    leaveSecondAs(plainSettings);
+}
+
 void checkLocked()
 {
     group("locked");
@@ -699,7 +795,8 @@ void checkLocked()
         expectRefused("locked: COM3 held by a program using the driver", kCom3);
 
         // Exclusive mode keeps out an unprivileged opener.
-        struct stat st {};
+        struct stat st {
+        };
         ::stat(kSecond, &st);
         ::chmod(kSecond, 0666);
         Child plain = startChild([]() {
@@ -746,6 +843,8 @@ void checkLocked()
         reply(sameTermios(set, now) ? "same"
                                     : "was " + termiosText(set) + ", now " + termiosText(now));
         waitForEnd();
+        // Leaves the port as it found it.
+        tcsetattr(fd, TCSANOW, &base);
         return 0;
     });
     const std::string locked = readReply(locker);
@@ -761,8 +860,9 @@ void checkLocked()
 
     // Free again: the refusals were for the holders, not for the port.
     const int fds = countFds();
-    check("locked: COM3 opens once free", OPENCOM(kCom3) == 1);
-    check("locked: one descriptor for COM3", countFds() == fds + 1, std::to_string(countFds() - fds));
+    check("locked: COM3 opens once free", OPENCOM(kCom3) == 1, diagnose(kSecond));
+    check("locked: one descriptor for COM3", countFds() == fds + 1,
+          std::to_string(countFds() - fds));
     check("locked: COM2 current again", OPENCOM(kCom2) == 1);
     check("locked: no descriptor for re-selecting COM2", countFds() == fds + 1,
           std::to_string(countFds() - fds));
@@ -797,7 +897,8 @@ void checkManyOpens()
     const int fds = countFds();
     const double t0 = seconds();
     int opened = 0;
-    for (int i = 0; i < 10000; ++i) opened += OPENCOM(kCom2);
+    for (int i = 0; i < 10000; ++i)
+        opened += OPENCOM(kCom2);
     info("10000 OPENCOM of the held port took " +
          std::to_string(static_cast<int>((seconds() - t0) * 1000)) + " ms");
     check("many-opens: 10000 re-opens all return 1", opened == 10000, std::to_string(opened));
@@ -857,8 +958,8 @@ void unplugCycle(const Sysfs &sys, int cycle, bool dtr, bool rts)
     expectOutputs(name + "lines set before", !dtr, !rts);
 
     std::string error;
-    if (!check(name + "unbind " + sys.device,
-               writeFile(sys.driver + "/unbind", sys.device, &error), error))
+    if (!check(name + "unbind " + sys.device, writeFile(sys.driver + "/unbind", sys.device, &error),
+               error))
         return;
     check(name + "our descriptor sees the port gone", modemBits(g_watch) == -1);
     ::close(g_watch);
@@ -884,10 +985,10 @@ void unplugCycle(const Sysfs &sys, int cycle, bool dtr, bool rts)
                error))
         return;
     const double took = waitForReaders(5.0);
-    if (took >= 0) info(name + "readers answered " + std::to_string(static_cast<int>(took * 1000)) +
-                        " ms after bind");
-    if (!check(name + "readers work again by themselves", took >= 0, "still -1 after 5 s"))
-        return;
+    if (took >= 0)
+        info(name + "readers answered " + std::to_string(static_cast<int>(took * 1000)) +
+             " ms after bind");
+    if (!check(name + "readers work again by themselves", took >= 0, "still -1 after 5 s")) return;
     const Inputs got = readInputs();
     check(name + "readers give 0 or 1",
           got.dcd >= 0 && got.dsr >= 0 && got.cts >= 0 && got.ri >= 0 && got.dcd <= 1 &&
@@ -923,8 +1024,8 @@ void checkUnplug()
     unplugCycle(sys, 2, false, true);
     check("unplug: descriptor count unchanged", countFds() == fds,
           std::to_string(countFds() - fds));
-    check("unplug: ttyS1 back at the same path", procEntry(1).find("uart:16550A") != std::string::npos,
-          procEntry(1));
+    check("unplug: ttyS1 back at the same path",
+          procEntry(1).find("uart:16550A") != std::string::npos, procEntry(1));
 }
 
 void checkClose()
@@ -973,6 +1074,7 @@ int main(int argc, char **argv)
             checkReopen();
             checkNoUart();
             checkMissing();
+            checkForeignSettings();
             checkLocked();
             checkCloseOnExec();
             checkManyOpens();

@@ -1,0 +1,132 @@
+// A scriptable stand-in for the port driver: answers as the test says and
+// records every call. Built as librscom.so in a folder of its own, found by
+// the program's binding through the library search path.
+#include <rscom.h>
+
+#include <array>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#define FAKE_API extern "C" __attribute__((visibility("default")))
+
+namespace
+{
+
+struct State {
+    std::array<int16_t, 256> openResult{}; // by port number
+    int16_t dcd = 0, dsr = 0, cts = 0, ri = 0;
+    std::string log;
+    std::string snapshot;
+    State() { openResult.fill(1); }
+};
+
+std::mutex g_lock;
+State g_state;
+
+void record(const std::string &call)
+{
+    g_state.log += call;
+    g_state.log += '\n';
+}
+
+int portOf(const char *settings)
+{
+    if (settings == nullptr || std::strncmp(settings, "COM", 3) != 0) return 0;
+    const int port = std::atoi(settings + 3);
+    return port > 0 && port < 256 ? port : 0;
+}
+
+int16_t read(const char *name, int16_t State::*line)
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    record(name);
+    return line != nullptr ? g_state.*line : 0;
+}
+
+void set(const char *name, int16_t level)
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    record(std::string(name) + " " + std::to_string(level));
+}
+
+} // namespace
+
+// The script.
+FAKE_API void fake_reset()
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    g_state = State{};
+}
+
+FAKE_API void fake_set_open_result(int port, int16_t result)
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    g_state.openResult[static_cast<size_t>(port)] = result;
+}
+
+FAKE_API void fake_set_inputs(int16_t dcd, int16_t dsr, int16_t cts, int16_t ri)
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    g_state.dcd = dcd;
+    g_state.dsr = dsr;
+    g_state.cts = cts;
+    g_state.ri = ri;
+}
+
+// Every call so far, one a line: "OPENCOM COM1,1200,N,8,1", "DTR 1", "DCD".
+FAKE_API const char *fake_log()
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    g_state.snapshot = g_state.log;
+    return g_state.snapshot.c_str();
+}
+
+FAKE_API void fake_clear_log()
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    g_state.log.clear();
+}
+
+// The driver's entries.
+int16_t RSCOM_CALL OPENCOM(const char *settings)
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    record(std::string("OPENCOM ") + (settings != nullptr ? settings : "(null)"));
+    return g_state.openResult[static_cast<size_t>(portOf(settings))];
+}
+
+void RSCOM_CALL TXD(int16_t level)
+{
+    set("TXD", level);
+}
+void RSCOM_CALL DTR(int16_t level)
+{
+    set("DTR", level);
+}
+void RSCOM_CALL RTS(int16_t level)
+{
+    set("RTS", level);
+}
+int16_t RSCOM_CALL DCD(void)
+{
+    return read("DCD", &State::dcd);
+}
+int16_t RSCOM_CALL DSR(void)
+{
+    return read("DSR", &State::dsr);
+}
+int16_t RSCOM_CALL CTS(void)
+{
+    return read("CTS", &State::cts);
+}
+#ifndef FAKE_WITHOUT_RI
+int16_t RSCOM_CALL RI(void)
+{
+    return read("RI", &State::ri);
+}
+#endif
+void RSCOM_CALL CLOSECOM(void)
+{
+    read("CLOSECOM", nullptr);
+}

@@ -1,0 +1,33 @@
+// The test's side of the scriptable driver: reaches the script entries of the
+// librscom.so that the binding loaded.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+class FakeDriver
+{
+public:
+    FakeDriver();
+
+    void reset();
+    void setOpenResult(int port, std::int16_t result);
+    void setInputs(std::int16_t dcd, std::int16_t dsr, std::int16_t cts, std::int16_t ri);
+    void clearLog();
+
+    // Every call so far.
+    QStringList log() const;
+    // The calls so far without the line reads of the monitor's ticks.
+    QStringList calls() const;
+    // How many times `call` was made.
+    int count(const QString &call) const;
+
+private:
+    void (*m_reset)() = nullptr;
+    void (*m_setOpenResult)(int, std::int16_t) = nullptr;
+    void (*m_setInputs)(std::int16_t, std::int16_t, std::int16_t, std::int16_t) = nullptr;
+    const char *(*m_log)() = nullptr;
+    void (*m_clearLog)() = nullptr;
+};

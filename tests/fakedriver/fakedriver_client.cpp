@@ -1,0 +1,75 @@
+#include "fakedriver.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace
+{
+
+template <typename Fn> Fn entry(void *library, const char *name)
+{
+    auto fn = reinterpret_cast<Fn>(::dlsym(library, name));
+    if (fn == nullptr) {
+        std::fprintf(stderr, "the scriptable driver lacks %s: %s\n", name, ::dlerror());
+        std::abort();
+    }
+    return fn;
+}
+
+} // namespace
+
+FakeDriver::FakeDriver()
+{
+    // The same library the binding finds: the first librscom.so on the
+    // library search path.
+    void *library = ::dlopen("librscom.so", RTLD_NOW);
+    if (library == nullptr) {
+        std::fprintf(stderr, "no scriptable driver: %s\n", ::dlerror());
+        std::abort();
+    }
+    m_reset = entry<decltype(m_reset)>(library, "fake_reset");
+    m_setOpenResult = entry<decltype(m_setOpenResult)>(library, "fake_set_open_result");
+    m_setInputs = entry<decltype(m_setInputs)>(library, "fake_set_inputs");
+    m_log = entry<decltype(m_log)>(library, "fake_log");
+    m_clearLog = entry<decltype(m_clearLog)>(library, "fake_clear_log");
+}
+
+void FakeDriver::reset()
+{
+    m_reset();
+}
+void FakeDriver::setOpenResult(int port, std::int16_t result)
+{
+    m_setOpenResult(port, result);
+}
+void FakeDriver::setInputs(std::int16_t dcd, std::int16_t dsr, std::int16_t cts, std::int16_t ri)
+{
+    m_setInputs(dcd, dsr, cts, ri);
+}
+void FakeDriver::clearLog()
+{
+    m_clearLog();
+}
+
+QStringList FakeDriver::log() const
+{
+    return QString::fromLatin1(m_log()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QStringList FakeDriver::calls() const
+{
+    static const QStringList reads{QStringLiteral("DCD"), QStringLiteral("DSR"),
+                                   QStringLiteral("CTS"), QStringLiteral("RI")};
+    QStringList result;
+    for (const QString &call : log()) {
+        if (!reads.contains(call)) result << call;
+    }
+    return result;
+}
+
+int FakeDriver::count(const QString &call) const
+{
+    return static_cast<int>(log().count(call));
+}

@@ -1,0 +1,167 @@
+// The program's side of the ports: the probe and its report, and the binding
+// that loads the driver, through the scriptable driver found by the library
+// search path.
+#include "fakedriver.h"
+#include "modul1.h"
+#include "ports.h"
+
+#include <QTest>
+
+#include <set>
+
+class TestPort : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void probeOpensEachPortOnceInOrder();
+    void probeReport_data();
+    void probeReport();
+    void texts();
+
+    void bindingPassesCallsThrough();
+    void entryMissingFromDriverIsReportedOnItsFirstCall();
+    void missingLibraryIsReported();
+
+private:
+    FakeDriver m_fake;
+};
+
+void TestPort::init()
+{
+    m_fake.reset();
+    Modul1::setFailureHandler(nullptr);
+}
+
+void TestPort::probeOpensEachPortOnceInOrder()
+{
+    m_fake.setOpenResult(2, 0);
+    m_fake.setOpenResult(4, 0);
+    std::vector<int> disabled;
+    QString unavailable = QStringLiteral("left over");
+    Port::probe([&](int port) { disabled.push_back(port); }, unavailable);
+
+    QCOMPARE(m_fake.log(), QStringList({"OPENCOM COM1,1200,N,8,1", "OPENCOM COM2,1200,N,8,1",
+                                        "OPENCOM COM3,1200,N,8,1", "OPENCOM COM4,1200,N,8,1",
+                                        "OPENCOM COM5,1200,N,8,1"}));
+    QCOMPARE(disabled, (std::vector<int>{2, 4}));
+    QCOMPARE(unavailable, QStringLiteral(" 2, 4,"));
+}
+
+void TestPort::probeReport_data()
+{
+    QTest::addColumn<QList<int>>("failing");
+    QTest::addColumn<QString>("unavailable");
+    QTest::addColumn<QString>("report");
+
+    const QString tail = QStringLiteral(" nelze otevřít - jsou nepřístupné, nebo neexistují");
+    QTest::newRow("none") << QList<int>{} << QString() << QStringLiteral("Vyberte si port 1 - 5");
+    // Fourteen characters, from the digit 1 to a space.
+    QTest::newRow("all") << QList<int>{1, 2, 3, 4, 5} << QStringLiteral("1, 2, 3, 4, 5 ")
+                         << QStringLiteral("Port(y) 1, 2, 3, 4, 5 ") + tail;
+    QTest::newRow("only 3") << QList<int>{3} << QStringLiteral(" 3,")
+                            << QStringLiteral("Port(y)  3,") + tail;
+    QTest::newRow("only 5") << QList<int>{5} << QStringLiteral(" 5 ")
+                            << QStringLiteral("Port(y)  5  nelze otevřít - jsou nepřístupné, "
+                                              "nebo neexistují");
+    QTest::newRow("1 and 3") << QList<int>{1, 3} << QStringLiteral("1, 3,")
+                             << QStringLiteral("Port(y) 1, 3,") + tail;
+    QTest::newRow("2 and 4") << QList<int>{2, 4} << QStringLiteral(" 2, 4,")
+                             << QStringLiteral("Port(y)  2, 4,") + tail;
+}
+
+void TestPort::probeReport()
+{
+    QFETCH(QList<int>, failing);
+    for (int port : failing)
+        m_fake.setOpenResult(port, 0);
+
+    std::set<int> disabled;
+    QString text;
+    Port::probe([&](int port) { disabled.insert(port); }, text);
+
+    QFETCH(QString, unavailable);
+    QCOMPARE(text, unavailable);
+    QCOMPARE(disabled, std::set<int>(failing.begin(), failing.end()));
+    QCOMPARE(m_fake.count(QStringLiteral("OPENCOM COM3,1200,N,8,1")), 1);
+    QFETCH(QString, report);
+    QCOMPARE(Port::unavailableMessage(text), report);
+}
+
+void TestPort::texts()
+{
+    QCOMPARE(Port::settings(5), QStringLiteral("COM5,1200,N,8,1"));
+    QCOMPARE(Port::title(0), QStringLiteral("Lintara - COM0"));
+    QCOMPARE(Port::title(3), QStringLiteral("Lintara - COM3"));
+    QCOMPARE(Port::openedMessage(4), QStringLiteral("Otevřen port : COM4"));
+    QCOMPARE(Port::refusedMessage(2),
+             QStringLiteral("Port COM2 nelze otevřít - je nepřístupný, nebo neexistuje"));
+    QString allFive;
+    Port::probe([](int) {}, allFive);
+    QCOMPARE(allFive, QString());
+}
+
+void TestPort::bindingPassesCallsThrough()
+{
+    m_fake.setOpenResult(3, 0);
+    m_fake.setInputs(1, -1, 0, 300);
+    QCOMPARE(Modul1::OPENCOM(QStringLiteral("COM3,1200,N,8,1")), std::int16_t(0));
+    QCOMPARE(Modul1::OPENCOM(QStringLiteral("COM2,1200,N,8,1")), std::int16_t(1));
+    Modul1::TXD(1);
+    Modul1::DTR(0);
+    Modul1::RTS(1);
+    QCOMPARE(Modul1::DCD(), std::int16_t(1));
+    QCOMPARE(Modul1::DSR(), std::int16_t(-1));
+    QCOMPARE(Modul1::CTS(), std::int16_t(0));
+    QCOMPARE(Modul1::RI(), std::int16_t(300));
+    QCOMPARE(m_fake.log(), QStringList({"OPENCOM COM3,1200,N,8,1", "OPENCOM COM2,1200,N,8,1",
+                                        "TXD 1", "DTR 0", "RTS 1", "DCD", "DSR", "CTS", "RI"}));
+}
+
+void TestPort::entryMissingFromDriverIsReportedOnItsFirstCall()
+{
+    QStringList reports;
+    Modul1::setFailureHandler([&](const QString &library, const QString &reason) {
+        reports << library + QStringLiteral(" | ") + reason;
+    });
+    const QString path = QStringLiteral(LINTARA_FAKE_DRIVER_WITHOUT_RI);
+    Modul1::Driver driver(path);
+
+    // Everything the driver has works; nothing is reported before RI is
+    // called, because entries are looked up one by one.
+    QCOMPARE(driver.OPENCOM(QStringLiteral("COM1,1200,N,8,1")), std::int16_t(1));
+    QCOMPARE(driver.DCD(), std::int16_t(0));
+    QVERIFY(reports.isEmpty());
+
+    QCOMPARE(driver.RI(), std::int16_t(-1));
+    QCOMPARE(reports.size(), 1);
+    QVERIFY2(reports[0].startsWith(path + QStringLiteral(" | ")), qPrintable(reports[0]));
+    QVERIFY2(reports[0].contains(QStringLiteral("RI")), qPrintable(reports[0]));
+    QVERIFY2(reports[0].contains(QStringLiteral("undefined symbol")), qPrintable(reports[0]));
+
+    driver.RI(); // reported once
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(driver.CTS(), std::int16_t(0));
+}
+
+void TestPort::missingLibraryIsReported()
+{
+    QStringList reports;
+    Modul1::setFailureHandler(
+        [&](const QString &library, const QString &reason) { reports << library << reason; });
+    Modul1::Driver driver(QStringLiteral("librscom-not-installed.so"));
+    QCOMPARE(driver.OPENCOM(QStringLiteral("COM1,1200,N,8,1")), std::int16_t(0));
+    QCOMPARE(reports.size(), 2);
+    QCOMPARE(reports[0], QStringLiteral("librscom-not-installed.so"));
+    QVERIFY2(reports[1].contains(QStringLiteral("cannot open shared object file")),
+             qPrintable(reports[1]));
+    driver.DTR(1);
+    QCOMPARE(driver.DSR(), std::int16_t(-1));
+    QCOMPARE(reports.size(), 2);
+    QCOMPARE(Modul1::libraryName(), QStringLiteral("librscom.so"));
+}
+
+QTEST_GUILESS_MAIN(TestPort)
+#include "test_port.moc"

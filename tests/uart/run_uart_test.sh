@@ -1,0 +1,251 @@
+#!/usr/bin/env bash
+# Boots a small Linux VM under qemu with emulated 16550A UARTs and runs
+# uart_guest_test in it: the driver's real-port backend on the kernel's own
+# 8250 serial driver.
+#
+# usage: run_uart_test.sh GUEST_TEST WORK_DIR
+#
+#   GUEST_TEST  the uart_guest_test program
+#   WORK_DIR    a folder in the build tree: the downloaded kernel is kept
+#               there between runs, and the initramfs and console log go there
+#
+# The kernel is Debian's stock amd64 kernel, fetched with apt-get download and
+# unpacked without installing it. Its 8250 driver, devtmpfs and gzip initramfs
+# support are built in, so the VM needs no modules.
+#
+# Exit status: 0 when every guest check passed; 1 when one failed or the VM
+# did not finish; 77 when the test cannot run here at all (no qemu, no
+# busybox, no kernel to be had).
+#
+# Environment: UART_VM_TIMEOUT, seconds the VM may run (default 120).
+
+set -u -o pipefail
+
+readonly SKIP=77
+
+skip() {
+    echo "SKIP: $*"
+    exit "$SKIP"
+}
+
+fail() {
+    echo "FAIL: $*"
+    exit 1
+}
+
+if [[ $# -ne 2 ]]; then
+    echo "usage: $0 GUEST_TEST WORK_DIR" >&2
+    exit 2
+fi
+guest_test=$1
+work=$2
+vm_timeout=${UART_VM_TIMEOUT:-120}
+
+[[ -f $guest_test && -x $guest_test ]] || fail "guest test program not built: $guest_test"
+mkdir -p "$work" || fail "cannot make $work"
+work=$(cd "$work" && pwd)
+
+qemu=$(command -v qemu-system-x86_64) ||
+    skip "qemu-system-x86_64 not found (Debian package qemu-system-x86)"
+busybox=$(command -v busybox) || skip "busybox not found (Debian package busybox-static)"
+for tool in gzip timeout ldd find; do
+    command -v "$tool" >/dev/null || skip "$tool not found"
+done
+"$busybox" cpio --help 2>&1 | grep -q -- '-o' ||
+    skip "this busybox cannot create cpio archives (Debian package busybox-static)"
+
+# --- the kernel --------------------------------------------------------------
+
+kernel_dir=$work/kernel
+kernel=$kernel_dir/vmlinux
+
+# The uncompressed kernel inside a vmlinuz: qemu boots it directly (PVH),
+# which takes half the time of booting the vmlinuz. Tries every place where a
+# compressed stream may start until one unpacks to an ELF image.
+unpack_vmlinux() {
+    local in=$1 out=$2 pattern command offset
+    local -a formats=(
+        '\xFD7zXZ\x00|xz -dcq'
+        '\x1F\x8B\x08|gzip -dcq'
+        '\x28\xB5\x2F\xFD|zstd -dcq'
+    )
+    for format in "${formats[@]}"; do
+        pattern=${format%%|*}
+        command=${format#*|}
+        command -v "${command%% *}" >/dev/null || continue
+        for offset in $(LC_ALL=C grep -obUaP "$pattern" "$in" | cut -d: -f1); do
+            # Trailing data after the stream makes the decompressor complain;
+            # what counts is whether an ELF image came out.
+            tail -c +"$((offset + 1))" "$in" | $command >"$out.part" 2>/dev/null
+            if [[ $(head -c 4 "$out.part" | od -An -tx1 | tr -d ' \n') == 7f454c46 ]]; then
+                mv "$out.part" "$out"
+                return 0
+            fi
+        done
+    done
+    rm -f "$out.part"
+    return 1
+}
+
+fetch_kernel() {
+    local download=$kernel_dir/download meta depends package
+    command -v apt-get >/dev/null && command -v dpkg-deb >/dev/null || return 1
+    rm -rf "$download"
+    mkdir -p "$download/root" || return 1
+    # The metapackage names the current kernel package.
+    (cd "$download" && apt-get download -q linux-image-amd64) >"$download/apt.log" 2>&1 || return 1
+    meta=$(ls "$download"/linux-image-amd64_*.deb 2>/dev/null | head -n 1)
+    [[ -n $meta ]] || return 1
+    depends=$(dpkg-deb -f "$meta" Depends)
+    package=${depends%%[ ,]*}
+    [[ $package == linux-image-* ]] || return 1
+    (cd "$download" && apt-get download -q "$package") >>"$download/apt.log" 2>&1 || return 1
+    dpkg-deb -x "$download/${package}"_*.deb "$download/root" || return 1
+    local vmlinuz
+    vmlinuz=$(ls "$download"/root/boot/vmlinuz-* 2>/dev/null | head -n 1)
+    [[ -n $vmlinuz ]] || return 1
+    if ! unpack_vmlinux "$vmlinuz" "$kernel"; then
+        echo "note: cannot unpack the kernel image; booting the compressed one"
+        cp "$vmlinuz" "$kernel" || return 1
+    fi
+    echo "$package" >"$kernel_dir/package"
+    rm -rf "$download"
+    return 0
+}
+
+if [[ ! -s $kernel || ! -s $kernel_dir/package ]]; then
+    mkdir -p "$kernel_dir"
+    echo "fetching the kernel (once; kept in $kernel_dir)"
+    if ! fetch_kernel; then
+        # The package lists may be missing or old: refresh them once.
+        if [[ $(id -u) -eq 0 ]] && apt-get update -q >"$kernel_dir/apt-update.log" 2>&1 &&
+            fetch_kernel; then
+            :
+        else
+            cat "$kernel_dir/download/apt.log" 2>/dev/null | tail -n 5
+            skip "cannot fetch Debian's linux-image-amd64 kernel with apt-get download"
+        fi
+    fi
+fi
+echo "kernel: $(cat "$kernel_dir/package")"
+
+# --- the initramfs -----------------------------------------------------------
+
+root=$work/initramfs
+initramfs=$work/initramfs.gz
+rm -rf "$root" "$initramfs"
+mkdir -p "$root"/{bin,dev,proc,sys,tmp} || fail "cannot make $root"
+
+# Copies a program and, when it is linked dynamically, its libraries and
+# loader, to the same paths in the initramfs.
+install_program() {
+    local from=$1 to=$2 lib
+    cp "$from" "$root$to" || return 1
+    ldd "$from" >/dev/null 2>&1 || return 0 # statically linked
+    for lib in $(ldd "$from" | grep -o '/[^ ]*'); do
+        [[ -e $root$lib ]] && continue
+        mkdir -p "$root$(dirname "$lib")" && cp -L "$lib" "$root$lib" || return 1
+    done
+}
+
+install_program "$busybox" /bin/busybox || fail "cannot copy busybox"
+for applet in sh mount poweroff; do
+    ln -s busybox "$root/bin/$applet"
+done
+install_program "$guest_test" /uart_guest_test || fail "cannot copy $guest_test"
+# Only this initramfs has the marker: the guest test refuses to run without it.
+: >"$root/lintara-guest"
+
+cat >"$root/init" <<'EOF'
+#!/bin/sh
+mount -t devtmpfs devtmpfs /dev
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+exec </dev/console >/dev/console 2>&1
+echo 1 >/proc/sys/kernel/printk
+echo LINTARA-GUEST-BEGIN
+/uart_guest_test
+echo "LINTARA-GUEST-EXIT $?"
+poweroff -f
+EOF
+chmod 755 "$root/init"
+
+(cd "$root" && find . -print | "$busybox" cpio -o -H newc 2>/dev/null) | gzip -1 >"$initramfs" ||
+    fail "cannot build the initramfs"
+
+# --- the VM ------------------------------------------------------------------
+
+console=$work/console.log
+rm -f "$console" "$work/qemu.err"
+# qemu's option syntax doubles a comma inside a value.
+console_path=${console//,/,,}
+
+# ttyS0 is the guest's console, ttyS1 and ttyS2 are 16550As with nothing
+# attached, ttyS3 a slot with no UART behind it.
+start=$(date +%s%N)
+timeout -k 5 "$vm_timeout" "$qemu" \
+    -accel tcg -machine pc -m 256 -smp 1 \
+    -nodefaults -display none -monitor none -no-reboot \
+    -kernel "$kernel" -initrd "$initramfs" \
+    -append "console=ttyS0 quiet loglevel=1 panic=-1 8250.nr_uarts=4 rdinit=/init" \
+    -chardev "file,id=console,path=$console_path" -serial chardev:console \
+    -chardev null,id=uart1 -serial chardev:uart1 \
+    -chardev null,id=uart2 -serial chardev:uart2 \
+    </dev/null >"$work/qemu.err" 2>&1
+qemu_status=$?
+end=$(date +%s%N)
+elapsed=$(((end - start) / 1000000))
+printf 'VM run took %d.%03d s (boot to power-off, qemu status %d)\n' \
+    $((elapsed / 1000)) $((elapsed % 1000)) "$qemu_status"
+
+# --- the verdict -------------------------------------------------------------
+
+log=$work/console.txt
+tr -d '\r' <"$console" >"$log" 2>/dev/null || : >"$log"
+
+show_whole_log() {
+    echo "---- qemu ----"
+    cat "$work/qemu.err"
+    echo "---- guest console (last 200 lines) ----"
+    tail -n 200 "$log"
+    echo "----"
+}
+
+if ! grep -qx 'LINTARA-GUEST-BEGIN' "$log"; then
+    show_whole_log
+    if [[ $qemu_status -eq 124 ]]; then
+        fail "the VM did not start the guest test within ${vm_timeout} s"
+    fi
+    fail "the VM did not start the guest test (qemu status $qemu_status)"
+fi
+
+echo "---- guest test ----"
+sed -n '/^LINTARA-GUEST-BEGIN$/,/^LINTARA-GUEST-EXIT/{/^LINTARA-GUEST-/d;p}' "$log"
+echo "----"
+
+passed=$(grep -c '^PASS ' "$log")
+failed=$(grep -c '^FAIL ' "$log")
+summary=$(grep -m 1 '^SUMMARY: ' "$log")
+exit_line=$(grep -m 1 '^LINTARA-GUEST-EXIT ' "$log")
+guest_status=${exit_line#LINTARA-GUEST-EXIT }
+
+verdict=0
+if [[ -z $summary ]]; then
+    echo "FAIL: the guest test ended without its summary (crashed, blocked or the VM stopped)"
+    [[ $qemu_status -eq 124 ]] && echo "FAIL: the VM did not power off within ${vm_timeout} s"
+    show_whole_log
+    verdict=1
+elif [[ $summary != "SUMMARY: $passed passed, $failed failed" ]]; then
+    echo "FAIL: the guest's summary ($summary) does not match its check lines"
+    verdict=1
+elif [[ $failed -ne 0 || $guest_status != 0 ]]; then
+    echo "FAIL: $failed guest check(s) failed (guest test exit status ${guest_status:-none})"
+    grep '^FAIL ' "$log"
+    verdict=1
+elif [[ $passed -eq 0 ]]; then
+    echo "FAIL: the guest test ran no check"
+    verdict=1
+fi
+
+echo "$passed passed, $failed failed"
+exit "$verdict"
