@@ -1,0 +1,56 @@
+#include "harness.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QTest>
+
+BoxAnswerer::BoxAnswerer(int delay) : m_delay(delay)
+{
+    connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::look);
+    m_timer.start(5);
+}
+
+QStringList BoxAnswerer::texts() const
+{
+    QStringList result;
+    for (const Box &b : boxes)
+        result << b.text;
+    return result;
+}
+
+void BoxAnswerer::look()
+{
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (box == nullptr || box->property("answered").toBool()) return;
+    box->setProperty("answered", true);
+    boxes.push_back(
+        {box->windowTitle(), box->text(), box->icon(), static_cast<int>(box->buttons().size())});
+    QTimer::singleShot(m_delay, box, [box] { box->button(QMessageBox::Ok)->click(); });
+}
+
+void whileModal(const std::function<void(Window *)> &action)
+{
+    auto *poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, action] {
+        auto *window = qobject_cast<Window *>(QApplication::activeModalWidget());
+        if (window == nullptr) return;
+        poll->stop();
+        poll->deleteLater();
+        action(window);
+        window->close();
+    });
+    poll->start(5);
+}
+
+Harness::Harness()
+{
+    Registry::setProgramEnd([this] { ++programEnds; });
+}
+
+void Harness::reset()
+{
+    Registry::endProgram();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    fake.reset();
+    programEnds = 0;
+}

@@ -1,0 +1,52 @@
+// What the window tests share: the scriptable driver, a watcher that answers
+// message boxes, and a clean registry for every test.
+#pragma once
+
+#include "fakedriver.h"
+#include "registry.h"
+
+#include <QMessageBox>
+#include <QTimer>
+
+// Answers every message box that opens while it lives, after `delay` ms,
+// and remembers what each said.
+class BoxAnswerer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit BoxAnswerer(int delay = 0);
+
+    struct Box {
+        QString caption, text;
+        QMessageBox::Icon icon;
+        int buttons;
+    };
+    QList<Box> boxes;
+    QStringList texts() const;
+
+private:
+    void look();
+
+    QTimer m_timer;
+    int m_delay;
+};
+
+// Runs `action` once the next modal window (the dialog) is up, then closes it.
+void whileModal(const std::function<void(Window *)> &action);
+
+class Harness
+{
+public:
+    Harness();
+    // Ends the program's windows as the program would, and forgets the calls.
+    void reset();
+
+    FakeDriver fake;
+    int programEnds = 0;
+};
+
+template <class T> T *child(QWidget *window, const char *name)
+{
+    return window->findChild<T *>(QLatin1String(name));
+}
