@@ -73,7 +73,7 @@ unpack_vmlinux() {
         pattern=${format%%|*}
         command=${format#*|}
         command -v "${command%% *}" >/dev/null || continue
-        for offset in $(LC_ALL=C grep -obUaP "$pattern" "$in" | cut -d: -f1); do
+        while IFS=: read -r offset _; do
             # Trailing data after the stream makes the decompressor complain;
             # what counts is whether an ELF image came out.
             tail -c +"$((offset + 1))" "$in" | $command >"$out.part" 2>/dev/null
@@ -81,29 +81,32 @@ unpack_vmlinux() {
                 mv "$out.part" "$out"
                 return 0
             fi
-        done
+        done < <(LC_ALL=C grep -obUaP "$pattern" "$in")
     done
     rm -f "$out.part"
     return 1
 }
 
 fetch_kernel() {
-    local download=$kernel_dir/download meta depends package
+    local download=$kernel_dir/download depends package
+    local -a found
     command -v apt-get >/dev/null && command -v dpkg-deb >/dev/null || return 1
     rm -rf "$download"
     mkdir -p "$download/root" || return 1
     # The metapackage names the current kernel package.
     (cd "$download" && apt-get download -q linux-image-amd64) >"$download/apt.log" 2>&1 || return 1
-    meta=$(ls "$download"/linux-image-amd64_*.deb 2>/dev/null | head -n 1)
-    [[ -n $meta ]] || return 1
-    depends=$(dpkg-deb -f "$meta" Depends)
+    found=("$download"/linux-image-amd64_*.deb)
+    [[ -f ${found[0]} ]] || return 1
+    depends=$(dpkg-deb -f "${found[0]}" Depends)
     package=${depends%%[ ,]*}
     [[ $package == linux-image-* ]] || return 1
     (cd "$download" && apt-get download -q "$package") >>"$download/apt.log" 2>&1 || return 1
-    dpkg-deb -x "$download/${package}"_*.deb "$download/root" || return 1
-    local vmlinuz
-    vmlinuz=$(ls "$download"/root/boot/vmlinuz-* 2>/dev/null | head -n 1)
-    [[ -n $vmlinuz ]] || return 1
+    found=("$download/${package}"_*.deb)
+    [[ -f ${found[0]} ]] || return 1
+    dpkg-deb -x "${found[0]}" "$download/root" || return 1
+    found=("$download"/root/boot/vmlinuz-*)
+    local vmlinuz=${found[0]}
+    [[ -f $vmlinuz ]] || return 1
     if ! unpack_vmlinux "$vmlinuz" "$kernel"; then
         echo "note: cannot unpack the kernel image; booting the compressed one"
         cp "$vmlinuz" "$kernel" || return 1
@@ -122,7 +125,7 @@ if [[ ! -s $kernel || ! -s $kernel_dir/package ]]; then
             fetch_kernel; then
             :
         else
-            cat "$kernel_dir/download/apt.log" 2>/dev/null | tail -n 5
+            tail -n 5 "$kernel_dir/download/apt.log" 2>/dev/null
             skip "cannot fetch Debian's linux-image-amd64 kernel with apt-get download"
         fi
     fi
@@ -134,7 +137,7 @@ echo "kernel: $(cat "$kernel_dir/package")"
 root=$work/initramfs
 initramfs=$work/initramfs.gz
 rm -rf "$root" "$initramfs"
-mkdir -p "$root"/{bin,dev,proc,sys,tmp} || fail "cannot make $root"
+mkdir -p "$root"/{bin,dev,proc,sys} || fail "cannot make $root"
 
 # Copies a program and, when it is linked dynamically, its libraries and
 # loader, to the same paths in the initramfs.
@@ -153,7 +156,8 @@ for applet in sh mount poweroff; do
     ln -s busybox "$root/bin/$applet"
 done
 install_program "$guest_test" /uart_guest_test || fail "cannot copy $guest_test"
-# Only this initramfs has the marker: the guest test refuses to run without it.
+# Only this initramfs has the marker, and only this VM's command line has
+# lintara.guest=1: the guest test refuses to run without both.
 : >"$root/lintara-guest"
 
 cat >"$root/init" <<'EOF'
@@ -187,7 +191,7 @@ timeout -k 5 "$vm_timeout" "$qemu" \
     -accel tcg -machine pc -m 256 -smp 1 \
     -nodefaults -display none -monitor none -no-reboot \
     -kernel "$kernel" -initrd "$initramfs" \
-    -append "console=ttyS0 quiet loglevel=1 panic=-1 8250.nr_uarts=4 rdinit=/init" \
+    -append "console=ttyS0 quiet loglevel=1 panic=-1 8250.nr_uarts=4 rdinit=/init lintara.guest=1" \
     -chardev "file,id=console,path=$console_path" -serial chardev:console \
     -chardev null,id=uart1 -serial chardev:uart1 \
     -chardev null,id=uart2 -serial chardev:uart2 \
@@ -203,16 +207,18 @@ printf 'VM run took %d.%03d s (boot to power-off, qemu status %d)\n' \
 log=$work/console.txt
 tr -d '\r' <"$console" >"$log" 2>/dev/null || : >"$log"
 
-show_whole_log() {
+# What the VM said besides the guest test's own lines: qemu's messages and the
+# kernel's.
+show_vm_messages() {
     echo "---- qemu ----"
     cat "$work/qemu.err"
-    echo "---- guest console (last 200 lines) ----"
-    tail -n 200 "$log"
+    echo "---- guest console, other than the test's lines (last 200) ----"
+    grep -v -E '^(PASS |FAIL |info |-- |SUMMARY: )' "$log" | tail -n 200
     echo "----"
 }
 
 if ! grep -qx 'LINTARA-GUEST-BEGIN' "$log"; then
-    show_whole_log
+    show_vm_messages
     if [[ $qemu_status -eq 124 ]]; then
         fail "the VM did not start the guest test within ${vm_timeout} s"
     fi
@@ -233,7 +239,7 @@ verdict=0
 if [[ -z $summary ]]; then
     echo "FAIL: the guest test ended without its summary (crashed, blocked or the VM stopped)"
     [[ $qemu_status -eq 124 ]] && echo "FAIL: the VM did not power off within ${vm_timeout} s"
-    show_whole_log
+    show_vm_messages
     verdict=1
 elif [[ $summary != "SUMMARY: $passed passed, $failed failed" ]]; then
     echo "FAIL: the guest's summary ($summary) does not match its check lines"

@@ -53,8 +53,10 @@
 namespace
 {
 
-// Only the VM's initramfs has this file.
+// Only the VM's initramfs has this file, and only its kernel command line
+// has this word.
 constexpr const char *kGuestMarker = "/lintara-guest";
+constexpr const char *kGuestCmdline = "lintara.guest=1";
 
 constexpr const char *kPort = "/dev/ttyS1";          // COM2, the UART under test
 constexpr int kPortLine = 1;                         // its line in /proc
@@ -63,7 +65,7 @@ constexpr const char *kEmpty = "/dev/ttyS3";         // COM4, no UART behind it
 constexpr const char *kPastCount = "/dev/ttyS9";     // COM5, past the kernel's count
 constexpr const char *kNoSuchPath = "/dev/ttyNone0"; // COM6, no such file
 // COM7 is /dev/null, COM8 a regular file.
-constexpr const char *kRegularFile = "/tmp/not-a-port";
+constexpr const char *kRegularFile = "/not-a-port";
 
 constexpr const char *kCom2 = "COM2,1200,N,8,1";
 constexpr const char *kCom3 = "COM3,1200,N,8,1";
@@ -1044,12 +1046,23 @@ void checkClose()
     expectOutputs("close: DTR and RTS inactive after that open", false, false);
 }
 
+bool inGuest()
+{
+    if (access(kGuestMarker, F_OK) != 0) return false;
+    std::ifstream in("/proc/cmdline");
+    std::string word;
+    while (in >> word) {
+        if (word == kGuestCmdline) return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (access(kGuestMarker, F_OK) != 0) {
+    if (!inGuest()) {
         std::fprintf(stderr,
                      "uart_guest_test drives real serial ports and runs only inside the test VM "
                      "that run_uart_test.sh boots; refusing to run here.\n");
