@@ -12,8 +12,29 @@ namespace rscom
 // it, so that a FIFO or a regular file is never opened.
 bool mayBeSerialLine(const std::string &path);
 
-// Makes an open port ours alone and keeps it out of programs we start: false
-// when another program holds it.
-bool claimPort(sp_port *port);
+// The port's lock, taken before libserialport opens the port and touches its
+// settings: a port that another program holds is left exactly as it is.
+class Reservation
+{
+public:
+    explicit Reservation(const std::string &path);
+    ~Reservation();
+    Reservation(const Reservation &) = delete;
+    Reservation &operator=(const Reservation &) = delete;
+
+    // False when another program holds the port.
+    bool held() const;
+
+    // Makes the open port ours alone and keeps it out of programs we start;
+    // the lock moves onto the port's own descriptor.
+    bool claim(sp_port *port);
+
+private:
+    int m_fd = -1;
+};
+
+// Settings libserialport leaves as the port had them: after this the port
+// has no flow control of any kind.
+bool clearFlowControl(sp_port *port);
 
 } // namespace rscom

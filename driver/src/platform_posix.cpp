@@ -11,6 +11,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace rscom
 {
@@ -34,10 +35,48 @@ bool mayBeSerialLine(const std::string &path)
     return ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
-bool claimPort(sp_port *port)
+Reservation::Reservation(const std::string &path)
+{
+    m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+Reservation::~Reservation()
+{
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+bool Reservation::held() const
+{
+    return m_fd >= 0;
+}
+
+// The lock belongs to our first descriptor, which libserialport does not
+// know; it moves to the descriptor libserialport opened, so that the port
+// holds one descriptor only.
+bool Reservation::claim(sp_port *port)
 {
     int fd = -1;
-    return sp_get_port_handle(port, &fd) == SP_OK && claimDescriptor(fd);
+    if (m_fd < 0 || sp_get_port_handle(port, &fd) != SP_OK) return false;
+    ::close(m_fd);
+    m_fd = -1;
+    return claimDescriptor(fd);
+}
+
+bool clearFlowControl(sp_port *port)
+{
+    // libserialport looks for CRTSCTS in the wrong flag word when it turns
+    // flow control off, so a port that another program left with hardware
+    // flow control would keep it.
+    int fd = -1;
+    termios settings{};
+    if (sp_get_port_handle(port, &fd) != SP_OK || ::tcgetattr(fd, &settings) != 0) return false;
+    if ((settings.c_cflag & CRTSCTS) == 0) return true;
+    settings.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+    return ::tcsetattr(fd, TCSANOW, &settings) == 0;
 }
 
 bool claimDescriptor(int fd)

@@ -17,7 +17,21 @@ bool mayBeSerialLine(const std::string &)
     return true;
 }
 
-bool claimPort(sp_port *)
+// Windows opens a port for one program only.
+Reservation::Reservation(const std::string &) {}
+Reservation::~Reservation() = default;
+
+bool Reservation::held() const
+{
+    return true;
+}
+
+bool Reservation::claim(sp_port *)
+{
+    return true;
+}
+
+bool clearFlowControl(sp_port *)
 {
     return true;
 }

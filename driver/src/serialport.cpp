@@ -57,7 +57,7 @@ public:
                         succeeded(sp_set_config_parity(config, parityOf(s.parity))) &&
                         succeeded(sp_set_config_stopbits(config, s.stopBits)) &&
                         succeeded(sp_set_config_flowcontrol(config, SP_FLOWCONTROL_NONE)) &&
-                        succeeded(sp_set_config(m_port, config));
+                        succeeded(sp_set_config(m_port, config)) && clearFlowControl(m_port);
         sp_free_config(config);
         return ok;
     }
@@ -109,15 +109,15 @@ std::unique_ptr<Device> openSerialDevice(const std::string &path)
 
     sp_port *port = nullptr;
     if (!succeeded(sp_get_port_by_name(path.c_str(), &port))) return nullptr;
+    Reservation reservation(path);
     // sp_open closes what it opened when it fails; from here on the
     // SerialPort closes and frees the port on every way out.
-    if (!succeeded(sp_open(port, SP_MODE_READ_WRITE))) {
+    if (!reservation.held() || !succeeded(sp_open(port, SP_MODE_READ_WRITE))) {
         sp_free_port(port);
         return nullptr;
     }
     auto device = std::make_unique<SerialPort>(port);
-
-    if (!claimPort(port)) return nullptr;
+    if (!reservation.claim(port)) return nullptr;
     return device;
 }
 
