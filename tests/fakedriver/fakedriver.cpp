@@ -30,7 +30,7 @@ void record(const std::string &call)
     g_state.log += '\n';
 }
 
-int portOf(const char *settings)
+[[maybe_unused]] int portOf(const char *settings)
 {
     if (settings == nullptr || std::strncmp(settings, "COM", 3) != 0) return 0;
     const int port = std::atoi(settings + 3);
@@ -89,12 +89,14 @@ FAKE_API void fake_clear_log()
 }
 
 // The driver's entries.
+#ifndef FAKE_WITHOUT_OPENCOM
 int16_t RSCOM_CALL OPENCOM(const char *settings)
 {
     const std::lock_guard<std::mutex> guard(g_lock);
     record(std::string("OPENCOM ") + (settings != nullptr ? settings : "(null)"));
     return g_state.openResult[static_cast<size_t>(portOf(settings))];
 }
+#endif
 
 void RSCOM_CALL TXD(int16_t level)
 {
