@@ -125,6 +125,7 @@ void TestPortTable::plugIn(int port)
 
 void TestPortTable::init()
 {
+    m_table.reset(); // its devices refer to the sockets
     m_sockets.clear();
     m_mapping.clear();
     m_now = {};
