@@ -92,7 +92,7 @@ fetch_kernel() {
     local -a found
     command -v apt-get >/dev/null && command -v dpkg-deb >/dev/null || return 1
     rm -rf "$download"
-    mkdir -p "$download/root" || return 1
+    mkdir -p "$download/unpacked" || return 1
     # The metapackage names the current kernel package.
     (cd "$download" && apt-get download -q linux-image-amd64) >"$download/apt.log" 2>&1 || return 1
     found=("$download"/linux-image-amd64_*.deb)
@@ -103,8 +103,8 @@ fetch_kernel() {
     (cd "$download" && apt-get download -q "$package") >>"$download/apt.log" 2>&1 || return 1
     found=("$download/${package}"_*.deb)
     [[ -f ${found[0]} ]] || return 1
-    dpkg-deb -x "${found[0]}" "$download/root" || return 1
-    found=("$download"/root/boot/vmlinuz-*)
+    dpkg-deb -x "${found[0]}" "$download/unpacked" || return 1
+    found=("$download"/unpacked/boot/vmlinuz-*)
     local vmlinuz=${found[0]}
     [[ -f $vmlinuz ]] || return 1
     if ! unpack_vmlinux "$vmlinuz" "$kernel"; then
