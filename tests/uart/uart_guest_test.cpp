@@ -33,7 +33,9 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/ptrace.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -891,6 +893,222 @@ void checkCloseOnExec()
           listing);
 }
 
+// --- what a reader costs --------------------------------------------------
+
+// The program polls the four readers many times a second, so each must stay
+// one system call. A traced child counts them: it brackets each stretch of
+// calls with a marker system call that nothing else makes, and its parent
+// counts the system calls entered in between.
+constexpr int kCostCalls = 100;
+constexpr unsigned long kCostMarker = 0x4c696e74; // getppid's ignored argument
+
+void costMarker()
+{
+    syscall(SYS_getppid, kCostMarker);
+}
+
+// What the child made between two markers.
+struct Stretch {
+    int calls = 0;
+    int tiocmget = 0;             // ioctl(fd, TIOCMGET, ...)
+    std::set<std::string> others; // every other call, by number and ioctl request
+    std::set<long> descriptors;   // the descriptors of the TIOCMGET ioctls
+};
+
+std::string text(const Stretch &s)
+{
+    std::string out = std::to_string(s.calls) + " system calls, " + std::to_string(s.tiocmget) +
+                      " of them ioctl TIOCMGET";
+    if (!s.others.empty()) {
+        out += "; others:";
+        for (const std::string &call : s.others)
+            out += " " + call;
+    }
+    return out;
+}
+
+// Follows a traced child from its first stop to the entry of the marker that
+// closes its `count`th stretch, and leaves it stopped there.
+bool traceStretches(pid_t pid, size_t count, std::vector<Stretch> *stretches, std::string *error)
+{
+    if (ptrace(PTRACE_SETOPTIONS, pid, nullptr,
+               reinterpret_cast<void *>(
+                   static_cast<intptr_t>(PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL))) != 0) {
+        *error = "PTRACE_SETOPTIONS: " + errnoText(errno);
+        return false;
+    }
+    bool inside = false;
+    int signal = 0; // the first stop is the child's own SIGSTOP: not passed on
+    while (true) {
+        if (ptrace(PTRACE_SYSCALL, pid, nullptr,
+                   reinterpret_cast<void *>(static_cast<intptr_t>(signal))) != 0) {
+            *error = "PTRACE_SYSCALL: " + errnoText(errno);
+            return false;
+        }
+        signal = 0;
+        int status = 0;
+        if (waitpid(pid, &status, 0) != pid) {
+            *error = "waitpid: " + errnoText(errno);
+            return false;
+        }
+        if (WIFEXITED(status) || WIFSIGNALED(status)) {
+            *error =
+                "the child ended before its last marker (status " + std::to_string(status) + ")";
+            return false;
+        }
+        if (!WIFSTOPPED(status)) continue;
+        if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+            // A signal for the child: it gets it.
+            signal = WSTOPSIG(status);
+            continue;
+        }
+        __ptrace_syscall_info call{};
+        if (ptrace(PTRACE_GET_SYSCALL_INFO, pid, reinterpret_cast<void *>(sizeof call), &call) <=
+            0) {
+            *error = "PTRACE_GET_SYSCALL_INFO: " + errnoText(errno);
+            return false;
+        }
+        if (call.op != PTRACE_SYSCALL_INFO_ENTRY) continue;
+        const long nr = static_cast<long>(call.entry.nr);
+        if (nr == SYS_getppid && call.entry.args[0] == kCostMarker) {
+            if (!inside) {
+                stretches->emplace_back();
+            } else if (stretches->size() == count) {
+                return true;
+            }
+            inside = !inside;
+            continue;
+        }
+        if (!inside) continue;
+        Stretch &s = stretches->back();
+        ++s.calls;
+        if (nr == SYS_ioctl && call.entry.args[1] == TIOCMGET) {
+            ++s.tiocmget;
+            s.descriptors.insert(static_cast<long>(call.entry.args[0]));
+        } else if (nr == SYS_ioctl) {
+            char request[32];
+            std::snprintf(request, sizeof request, "ioctl %#llx",
+                          static_cast<unsigned long long>(call.entry.args[1]));
+            s.others.insert(request);
+        } else {
+            s.others.insert("#" + std::to_string(nr));
+        }
+    }
+}
+
+// The child's side: its own OPENCOM of COM3, then each reader kCostCalls
+// times and the setter once, each between two markers. Nothing but the
+// driver's calls may run inside a stretch, so the values go to arrays made
+// before.
+int costChild()
+{
+    std::vector<int16_t> dcd(kCostCalls);
+    std::vector<int16_t> cts(kCostCalls);
+    if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) {
+        reply("PTRACE_TRACEME: " + errnoText(errno));
+        return 1;
+    }
+    raise(SIGSTOP);
+    const int opened = OPENCOM(kCom3);
+    costMarker();
+    for (int i = 0; i < kCostCalls; ++i)
+        dcd[static_cast<size_t>(i)] = DCD();
+    costMarker();
+    costMarker();
+    for (int i = 0; i < kCostCalls; ++i)
+        cts[static_cast<size_t>(i)] = CTS();
+    costMarker();
+    costMarker();
+    DTR(1);
+    costMarker();
+
+    const auto valid = [](const std::vector<int16_t> &values) {
+        int n = 0;
+        for (int16_t v : values)
+            n += v == 0 || v == 1;
+        return n;
+    };
+    reply(std::to_string(opened));
+    reply(std::to_string(valid(dcd)) + " " + std::to_string(valid(cts)));
+    // Holds the port, DTR on, until the parent has looked.
+    waitForEnd();
+    return 0;
+}
+
+void checkReaderCost()
+{
+    group("reader-cost");
+    // The child opens COM3 itself, so this process must not hold it: a fork
+    // shares our lock on it, and the child's OPENCOM would only re-select it.
+    if (OPENCOM(kCom3) == 1) CLOSECOM();
+    check("reader-cost: COM3 let go, COM2 current", OPENCOM(kCom2) == 1);
+    if (!check("reader-cost: this process holds nothing on ttyS2", fdsOn(kSecond).empty(),
+               std::to_string(fdsOn(kSecond).size()) + " descriptors"))
+        return;
+
+    Child child = startChild(costChild);
+    if (!check("reader-cost: child started", child.pid > 0, errnoText(errno))) return;
+    int status = 0;
+    const bool stopped = waitpid(child.pid, &status, 0) == child.pid && WIFSTOPPED(status) &&
+                         WSTOPSIG(status) == SIGSTOP;
+    if (!check("reader-cost: child stopped for tracing", stopped,
+               "status " + std::to_string(status) + ", " + readReply(child, 1000))) {
+        kill(child.pid, SIGKILL);
+        finishChild(child);
+        return;
+    }
+
+    std::vector<Stretch> stretches;
+    std::string error;
+    const bool traced = traceStretches(child.pid, 3, &stretches, &error);
+    // The descriptor the readers used, while the child still has it.
+    std::string target;
+    if (traced && stretches[0].descriptors.size() == 1) {
+        char buf[256];
+        const std::string link = "/proc/" + std::to_string(child.pid) + "/fd/" +
+                                 std::to_string(*stretches[0].descriptors.begin());
+        const ssize_t n = readlink(link.c_str(), buf, sizeof buf - 1);
+        if (n > 0) target.assign(buf, static_cast<size_t>(n));
+    }
+    if (!check("reader-cost: child traced to its last marker", traced, error)) {
+        kill(child.pid, SIGKILL);
+        finishChild(child);
+        return;
+    }
+    ptrace(PTRACE_DETACH, child.pid, nullptr, nullptr);
+
+    const std::string opened = readReply(child);
+    const std::string valid = readReply(child);
+    check("reader-cost: the child's OPENCOM(COM3,1200,N,8,1) returns 1", opened == "1",
+          "returned " + opened + "; " + diagnose(kSecond));
+    const std::string all = std::to_string(kCostCalls) + " " + std::to_string(kCostCalls);
+    check("reader-cost: every DCD() and CTS() gave 0 or 1", valid == all,
+          "valid DCD and CTS answers: " + valid + ", want " + all);
+
+    info("reader-cost: " + std::to_string(kCostCalls) + " DCD(): " + text(stretches[0]));
+    info("reader-cost: " + std::to_string(kCostCalls) + " CTS(): " + text(stretches[1]));
+    info("reader-cost: DTR(1): " + text(stretches[2]));
+    const std::string cost = std::to_string(kCostCalls) + " ioctl TIOCMGET and nothing else";
+    check("reader-cost: DCD() is one ioctl TIOCMGET",
+          stretches[0].calls == kCostCalls && stretches[0].tiocmget == kCostCalls,
+          text(stretches[0]) + " for " + std::to_string(kCostCalls) + " calls, want " + cost);
+    check("reader-cost: CTS() is one ioctl TIOCMGET",
+          stretches[1].calls == kCostCalls && stretches[1].tiocmget == kCostCalls,
+          text(stretches[1]) + " for " + std::to_string(kCostCalls) + " calls, want " + cost);
+    check("reader-cost: the readers ask the port's own descriptor", target == kSecond,
+          stretches[0].descriptors.size() == 1
+              ? "it leads to " + target
+              : std::to_string(stretches[0].descriptors.size()) + " descriptors");
+    check("reader-cost: DTR(1) reaches ttyS2", procSignals(2).count("DTR") == 1, procEntry(2));
+    finishChild(child);
+    const int reopened = OPENCOM(kCom3);
+    check("reader-cost: COM3 opens here once the child has ended", reopened == 1,
+          "returned " + std::to_string(reopened) + "; " + diagnose(kSecond));
+    if (reopened == 1) CLOSECOM();
+    check("reader-cost: COM2 selected again", OPENCOM(kCom2) == 1);
+    expectStillCurrent("reader-cost: COM2's lines answer");
+}
+
 void checkManyOpens()
 {
     group("many-opens");
@@ -1090,6 +1308,7 @@ int main(int argc, char **argv)
             checkForeignSettings();
             checkLocked();
             checkCloseOnExec();
+            checkReaderCost();
             checkManyOpens();
             checkUnplug();
             checkClose();
