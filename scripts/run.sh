@@ -4,10 +4,10 @@
 # RSCOM_COM5 beforehand to choose otherwise (a device path, loopback, none).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${LINTARA_BUILD:-$top/build}
+build=${LINTARA_BUILD:-$top/build-run}
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-    echo "Lintara needs a graphical session; without one, run it under Xvfb: xvfb-run -a $0" >&2
+    echo "Lintara needs a graphical session; without one, run it under Xvfb (package xvfb): xvfb-run -a $0" >&2
     exit 1
 fi
 
