@@ -1,0 +1,479 @@
+#!/usr/bin/env bash
+# Drives the real program on a private X server and checks what its three
+# windows show: sizes, colours, the port options the probe disabled, the live
+# line read-outs and the blinking indicator, and the dialog's two faces.
+#
+#   check_windows.sh PROGRAM SCREENSHOT_DIR
+#
+# Exit status: 0 all checks passed, 1 a check failed, 77 a tool is missing.
+set -u
+
+program=${1:?usage: check_windows.sh PROGRAM SCREENSHOT_DIR}
+shots=${2:?usage: check_windows.sh PROGRAM SCREENSHOT_DIR}
+
+for tool in Xvfb xdotool xwininfo import convert compare; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "SKIP: '$tool' is not installed (packages: xvfb xdotool x11-utils imagemagick)"
+        exit 77
+    fi
+done
+if [ ! -x "$program" ]; then
+    echo "FAIL: the program '$program' is not built"
+    exit 1
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/lintara-x11.XXXXXX")
+xvfb_pid=
+app_pid=
+
+cleanup() {
+    if [ -n "$app_pid" ]; then
+        kill "$app_pid" 2>/dev/null
+        wait "$app_pid" 2>/dev/null
+    fi
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null
+        wait "$xvfb_pid" 2>/dev/null
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+passed=0
+failed=0
+
+check() {
+    local what=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "ok   - $what"
+    else
+        failed=$((failed + 1))
+        echo "FAIL - $what"
+    fi
+}
+
+finish() {
+    echo "$passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
+    exit
+}
+
+# Gives up the whole run: later checks need what this one was waiting for.
+abort() {
+    failed=$((failed + 1))
+    echo "FAIL - $1"
+    if [ -s "$work/app.log" ]; then
+        echo "--- program output:"
+        cat "$work/app.log"
+    fi
+    finish
+}
+
+# --- the X server -----------------------------------------------------------
+
+# Xvfb picks a free display itself and writes its number once it accepts
+# clients. Its root is white, so a window not yet painted is not black.
+Xvfb -displayfd 3 -wr -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
+done
+if [ ! -s "$work/display" ]; then
+    cat "$work/xvfb.log"
+    abort "Xvfb started"
+fi
+DISPLAY=":$(head -n1 "$work/display")"
+export DISPLAY
+
+# --- the program ------------------------------------------------------------
+
+mkdir -m 700 "$work/runtime"
+export XDG_RUNTIME_DIR="$work/runtime"
+export QT_QPA_PLATFORM=xcb
+export QT_ENABLE_HIGHDPI_SCALING=0
+unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS WAYLAND_DISPLAY
+export RSCOM_COM1=loopback RSCOM_COM2=loopback RSCOM_COM3=none RSCOM_COM4=loopback RSCOM_COM5=none
+
+"$program" >"$work/app.log" 2>&1 &
+app_pid=$!
+
+# --- helpers ----------------------------------------------------------------
+
+# Prints the id of the visible window whose title is exactly $1; waits up to
+# $2 seconds (default 10).
+find_window() {
+    local title=$1 tries=$((${2:-10} * 10)) id
+    for _ in $(seq "$tries"); do
+        id=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | head -n1)
+        if [ -n "$id" ]; then
+            echo "$id"
+            return 0
+        fi
+        kill -0 "$app_pid" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+gone() {
+    ! xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1
+}
+
+size_of() {
+    xwininfo -id "$1" | awk '/^ *Width:/ { w = $2 } /^ *Height:/ { h = $2 } END { print w "x" h }'
+}
+
+is_size() {
+    local actual
+    actual=$(size_of "$1")
+    [ "$actual" = "$2" ] || {
+        echo "     window is $actual, expected $2"
+        false
+    }
+}
+
+# Waits up to 3 s for the window to take the size.
+becomes_size() {
+    for _ in $(seq 30); do
+        [ "$(size_of "$1")" = "$2" ] && return 0
+        sleep 0.1
+    done
+    is_size "$1" "$2"
+}
+
+shot() {
+    import -window "$1" "$2" 2>>"$work/import.log"
+}
+
+# Clicks at window coordinates, then moves the pointer away so that no tooltip
+# or hover highlight lands in a later screenshot.
+click() {
+    xdotool mousemove --window "$1" "$2" "$3" click 1 2>/dev/null
+    sleep 0.1
+    xdotool mousemove 1000 750 2>/dev/null
+}
+
+# Presses Return in the window. Through the keyboard itself (XTEST), not a sent
+# event: a sent key press whose window goes away before the release leaves
+# the key held down, auto-repeating for the rest of the run.
+press_return() {
+    xdotool windowfocus --sync "$1" 2>/dev/null
+    xdotool key Return 2>/dev/null
+}
+
+# "r,g,b" of one pixel.
+pixel() {
+    convert "$1" -crop "1x1+$2+$3" +repage -depth 8 txt:- |
+        sed -n 's/^[0-9]*,[0-9]*: *(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1,\2,\3/p'
+}
+
+is_pixel() {
+    local actual
+    actual=$(pixel "$1" "$2" "$3")
+    [ "$actual" = "$4" ] || {
+        echo "     pixel $2,$3 of $(basename "$1") is ($actual), expected ($4)"
+        false
+    }
+}
+
+# Counts the pixels of a region (WxH+X+Y) of one kind:
+#   exact:R,G,B  that colour exactly
+#   orange       the orange (255,128,0) drawn over black at any coverage
+#                (anti-aliased text): no blue, green half the red
+#   grey         a grey, neither black nor coloured
+count() {
+    convert "$1" -crop "$2" +repage -depth 8 txt:- | awk -v kind="$3" '
+        /^#/ { next }
+        {
+            s = $0
+            sub(/^[^(]*\(/, "", s)
+            sub(/\).*/, "", s)
+            split(s, c, ",")
+            r = c[1] + 0; g = c[2] + 0; b = c[3] + 0
+            if (kind ~ /^exact:/) {
+                if (r "," g "," b == substr(kind, 7)) n++
+            } else if (kind == "orange") {
+                if (r >= 100 && b <= 8 && 2 * g - r <= 6 && r - 2 * g <= 6) n++
+            } else if (kind == "grey") {
+                d1 = r - g; d2 = g - b
+                if (r >= 40 && d1 <= 6 && d1 >= -6 && d2 <= 6 && d2 >= -6) n++
+            }
+        }
+        END { print n + 0 }'
+}
+
+at_least() {
+    local n
+    n=$(count "$1" "$2" "$3")
+    [ "$n" -ge "$4" ] || {
+        echo "     $n pixels of kind $3 in $2 of $(basename "$1"), expected at least $4"
+        false
+    }
+}
+
+at_most() {
+    local n
+    n=$(count "$1" "$2" "$3")
+    [ "$n" -le "$4" ] || {
+        echo "     $n pixels of kind $3 in $2 of $(basename "$1"), expected at most $4"
+        false
+    }
+}
+
+crop() {
+    convert "$1" -crop "$2" +repage "$3"
+}
+
+# Number of differing pixels of two equally sized pictures.
+differ() {
+    compare -metric AE "$1" "$2" null: 2>&1 | sed 's/[^0-9].*//'
+}
+
+same_picture() {
+    [ "$(differ "$1" "$2")" = 0 ]
+}
+
+different_picture() {
+    local n
+    n=$(differ "$1" "$2")
+    [ -n "$n" ] && [ "$n" -gt 0 ]
+}
+
+# Option n of a port frame whose top left corner is at $2,$3: the text part
+# of the option, right of its round mark.
+option_text() {
+    echo "40x17+$(($2 + 26))+$(($3 + 16 * $1))"
+}
+
+# Read-out of the input line frame at x (DCD 8, DSR 56, CTS 104, RI 152).
+readout() {
+    echo "24x24+$(($1 + 4))+92"
+}
+
+mkdir -p "$shots"
+
+# --- a) the port chooser ----------------------------------------------------
+
+chooser=$(find_window "Vyber port") || abort 'the window "Vyber port" appears'
+sleep 0.3
+shot "$chooser" "$work/chooser.png"
+cp "$work/chooser.png" "$shots/chooser.png"
+
+check "chooser is 98x177" is_size "$chooser" 98x177
+check "chooser background is black" is_pixel "$work/chooser.png" 94 100 0,0,0
+check "chooser background is black below its frame" is_pixel "$work/chooser.png" 4 116 0,0,0
+check "frame caption \"Port\" is orange" at_least "$work/chooser.png" 40x16+8+0 orange 20
+for n in 1 2 4; do
+    check "COM $n is enabled (orange text)" at_least "$work/chooser.png" "$(option_text $n 8 8)" orange 30
+done
+for n in 3 5; do
+    check "COM $n is disabled (no orange)" at_most "$work/chooser.png" "$(option_text $n 8 8)" orange 0
+    check "COM $n is disabled (grey text)" at_least "$work/chooser.png" "$(option_text $n 8 8)" grey 30
+done
+
+# --- b) choosing COM1, the message box, the monitor ---------------------------
+
+click "$chooser" 30 32
+sleep 0.3
+click "$chooser" 40 130
+box=$(find_window "Lintara") || abort 'OK shows the message box "Lintara"'
+sleep 0.2
+check "message box is small" test "$(size_of "$box" | cut -dx -f1)" -lt 400
+press_return "$box"
+for _ in $(seq 30); do
+    gone "Lintara" && break
+    sleep 0.1
+done
+check "Return closes the message box" gone "Lintara"
+check "OK closes the chooser" gone "Vyber port"
+
+monitor=$(find_window "Lintara - COM1") || abort 'the monitor "Lintara - COM1" appears'
+sleep 0.3
+check "monitor is 208x160" is_size "$monitor" 208x160
+
+# The indicator bar is px 8,69 193x9: its border stays, its fill alternates
+# with every tick.
+watch_indicator() {
+    local seen="" colour
+    for i in $(seq 20); do
+        shot "$monitor" "$work/tick-$i.png"
+        colour=$(pixel "$work/tick-$i.png" 100 73)
+        case " $seen " in *" $colour "*) ;; *) seen="$seen $colour" ;; esac
+        case "$seen" in *"64,0,0"*"192,64,0"* | *"192,64,0"*"64,0,0"*) break ;; esac
+        sleep 0.05
+    done
+    echo "$seen"
+}
+fills=$(watch_indicator)
+check "indicator fill alternates (64,0,0) and (192,64,0) (seen:$fills)" \
+    test "$(echo "$fills" | tr ' ' '\n' | grep -c -x -e '64,0,0' -e '192,64,0')" = 2
+check "indicator shows no other fill (seen:$fills)" test "$(echo "$fills" | wc -w)" = 2
+check "indicator border is (128,64,0)" is_pixel "$work/tick-1.png" 8 73 128,64,0
+check "monitor background is black" is_pixel "$work/tick-1.png" 204 100 0,0,0
+shot "$monitor" "$work/monitor-before.png"
+check "frame caption \"TxD\" is orange" at_least "$work/monitor-before.png" 30x14+8+0 orange 20
+
+# --- c) DTR drives DSR and DCD through the test plug --------------------------
+
+for line in dcd:8 dsr:56 cts:104 ri:152; do
+    crop "$work/monitor-before.png" "$(readout "${line#*:}")" "$work/before-${line%%:*}.png"
+done
+crop "$work/monitor-before.png" 49x33+80+24 "$work/before-check2.png"
+check "all read-outs start alike (\"0\")" same_picture "$work/before-dsr.png" "$work/before-cts.png"
+
+# Waits up to 3 s for the read-outs to show DTR's level: the lines are read
+# once a tick.
+dtr_follows() {
+    local want=$1
+    for i in $(seq 30); do
+        shot "$monitor" "$work/monitor-now.png"
+        for line in dcd:8 dsr:56 cts:104 ri:152; do
+            crop "$work/monitor-now.png" "$(readout "${line#*:}")" "$work/now-${line%%:*}.png"
+        done
+        if [ "$want" = 1 ]; then
+            different_picture "$work/now-dsr.png" "$work/before-dsr.png" &&
+                different_picture "$work/now-dcd.png" "$work/before-dcd.png" && return 0
+        else
+            same_picture "$work/now-dsr.png" "$work/before-dsr.png" &&
+                same_picture "$work/now-dcd.png" "$work/before-dcd.png" && return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+click "$monitor" 104 40
+check "DTR on: DSR and DCD read-outs change" dtr_follows 1
+cp "$work/monitor-now.png" "$shots/monitor.png"
+check "DTR on: DSR and DCD show the same digit" same_picture "$work/now-dsr.png" "$work/now-dcd.png"
+check "DTR on: CTS still shows \"0\"" same_picture "$work/now-cts.png" "$work/before-cts.png"
+check "DTR on: RI still shows \"0\"" same_picture "$work/now-ri.png" "$work/before-ri.png"
+check "DTR on: DSR differs from CTS" different_picture "$work/now-dsr.png" "$work/now-cts.png"
+crop "$work/monitor-now.png" 49x33+80+24 "$work/now-check2.png"
+check "DTR on: the DTR toggle's caption changed" \
+    different_picture "$work/now-check2.png" "$work/before-check2.png"
+
+click "$monitor" 104 40
+check "DTR off: DSR and DCD show \"0\" again" dtr_follows 0
+
+# --- d) the about and settings dialog -----------------------------------------
+
+click "$monitor" 104 140
+dialog=$(find_window "O programu Lintara") || abort 'the dialog "O programu Lintara" appears'
+sleep 0.3
+shot "$dialog" "$work/dialog.png"
+cp "$work/dialog.png" "$shots/dialog.png"
+check "dialog is 263x189 collapsed" is_size "$dialog" 263x189
+check "dialog logo has orange (255,128,0) lines" at_least "$work/dialog.png" 263x120+0+0 exact:255,128,0 200
+check "dialog logo has dark orange (192,64,0) lines" at_least "$work/dialog.png" 263x160+0+0 exact:192,64,0 50
+check "dialog background is black" is_pixel "$work/dialog.png" 2 2 0,0,0
+check "\"Nastavení >>\" is white text" at_least "$work/dialog.png" 82x16+8+168 exact:255,255,255 20
+
+click "$dialog" 30 175
+check "\"Nastavení >>\" expands the dialog to 263x313" becomes_size "$dialog" 263x313
+sleep 0.3
+shot "$dialog" "$work/dialog-expanded.png"
+cp "$work/dialog-expanded.png" "$shots/dialog-expanded.png"
+check "expanded dialog has the white rule" at_least "$work/dialog-expanded.png" 240x3+10+191 exact:255,255,255 200
+for n in 1 2 4; do
+    check "dialog: COM $n is enabled" at_least "$work/dialog-expanded.png" "$(option_text $n 8 200)" orange 30
+done
+for n in 3 5; do
+    check "dialog: COM $n is disabled" at_most "$work/dialog-expanded.png" "$(option_text $n 8 200)" orange 0
+done
+check "dialog shows the port report" at_least "$work/dialog-expanded.png" 153x40+96+208 grey 40
+
+# Without a window manager a close request is the WM_DELETE_WINDOW message a
+# manager would send; python3 can send it through Xlib.
+send_close() {
+    python3 - "$1" <<'EOF'
+import ctypes, ctypes.util, sys
+
+x = ctypes.CDLL(ctypes.util.find_library("X11"))
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+x.XInternAtom.restype = ctypes.c_ulong
+x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+
+
+class ClientMessage(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+
+
+class Event(ctypes.Union):
+    _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
+
+
+x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int,
+                         ctypes.c_long, ctypes.POINTER(Event)]
+x.XFlush.argtypes = [ctypes.c_void_p]
+x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+display = x.XOpenDisplay(None)
+if not display:
+    sys.exit(1)
+window = int(sys.argv[1], 0)
+event = Event()
+event.xclient.type = 33  # ClientMessage
+event.xclient.window = window
+event.xclient.message_type = x.XInternAtom(display, b"WM_PROTOCOLS", 0)
+event.xclient.format = 32
+event.xclient.data[0] = x.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+x.XSendEvent(display, window, 0, 0, ctypes.byref(event))
+x.XFlush(display)
+x.XCloseDisplay(display)
+EOF
+}
+
+wait_gone() {
+    for _ in $(seq 30); do
+        gone "$1" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+running() {
+    local state
+    state=$(awk '{ print $3 }' "/proc/$app_pid/stat" 2>/dev/null)
+    [ -n "$state" ] && [ "$state" != Z ]
+}
+
+if command -v python3 >/dev/null 2>&1; then
+    send_close "$dialog"
+    check "closing the dialog removes it" wait_gone "O programu Lintara"
+    sleep 0.2
+    fills=$(watch_indicator)
+    check "monitor still polls after the dialog (seen:$fills)" \
+        test "$(echo "$fills" | tr ' ' '\n' | grep -c -x -e '64,0,0' -e '192,64,0')" = 2
+
+    send_close "$monitor"
+    for _ in $(seq 50); do
+        running || break
+        sleep 0.1
+    done
+    check "closing the monitor ends the program" eval '! running'
+    if ! running; then
+        wait "$app_pid"
+        status=$?
+        app_pid=
+        check "the program ends with status 0" test "$status" = 0
+    fi
+else
+    echo "note: python3 is not installed; the dialog and the monitor are not closed"
+fi
+
+if [ "$failed" -gt 0 ] && [ -s "$work/app.log" ]; then
+    echo "--- program output:"
+    cat "$work/app.log"
+fi
+echo "screenshots: $shots"
+finish
