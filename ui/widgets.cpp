@@ -1,6 +1,7 @@
 #include "widgets.h"
 
 #include "look.h"
+#include "serverfill.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -37,11 +38,25 @@ IndicatorBar::IndicatorBar(const QColor &fill, const QColor &border, QWidget *pa
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+IndicatorBar::~IndicatorBar() = default;
+
 void IndicatorBar::setFillColor(const QColor &fill)
 {
     if (fill == m_fill) return;
     m_fill = fill;
-    update();
+    if (m_serverFill)
+        m_serverFill->setColour(fill);
+    else
+        update();
+}
+
+// The fill inside the border goes to the display server once the window is
+// on screen.
+void IndicatorBar::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!m_serverFill)
+        m_serverFill = ServerFill::create(this, rect().adjusted(1, 1, -1, -1), m_fill);
 }
 
 void IndicatorBar::paintEvent(QPaintEvent *)

@@ -6,7 +6,10 @@
 #include <QLabel>
 #include <QWidget>
 
+#include <memory>
 #include <vector>
+
+class ServerFill;
 
 // A label that reports a click, as the dialog's expand toggle and web link.
 class ClickLabel : public QLabel
@@ -44,15 +47,19 @@ class IndicatorBar : public QWidget
 public:
     IndicatorBar(const QColor &fill, const QColor &border, QWidget *parent);
 
+    ~IndicatorBar() override;
+
     QColor fillColor() const { return m_fill; }
     void setFillColor(const QColor &fill);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     QColor m_fill;
     QColor m_border;
+    std::unique_ptr<ServerFill> m_serverFill;
 };
 
 // Straight lines drawn on a window, in twips: the dialog's logo and rule.
