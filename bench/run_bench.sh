@@ -27,23 +27,9 @@ launches=${BENCH_LAUNCHES:-5}
 # Every port mapped: the real driver must open no device of this machine.
 export RSCOM_COM1=loopback RSCOM_COM2=loopback RSCOM_COM3=none RSCOM_COM4=none RSCOM_COM5=none
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/lintara-bench.XXXXXX")
-xvfb_pid=
-app_pid=
-
-cleanup() {
-    if [ -n "$app_pid" ]; then
-        kill "$app_pid" 2>/dev/null
-        wait "$app_pid" 2>/dev/null
-    fi
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null
-        wait "$xvfb_pid" 2>/dev/null
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
+# shellcheck source=../scripts/xsession.sh
+. "$(dirname "$0")/../scripts/xsession.sh"
+xsession_begin lintara-bench
 
 die() {
     echo "bench: $*" >&2
@@ -87,21 +73,7 @@ fi
 
 # --- the X server -------------------------------------------------------------
 
-# A white root: a window that is mapped but not yet painted shows white.
-Xvfb -displayfd 3 -wr -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-    sleep 0.1
-done
-[ -s "$work/display" ] || die "Xvfb did not start: $(cat "$work/xvfb.log")"
-DISPLAY=":$(head -n1 "$work/display")"
-export DISPLAY
-export QT_QPA_PLATFORM=xcb QT_ENABLE_HIGHDPI_SCALING=0
-unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS WAYLAND_DISPLAY
-mkdir -m 700 "$work/runtime"
-export XDG_RUNTIME_DIR="$work/runtime"
+xsession_start_x || die "Xvfb did not start: $(cat "$work/xvfb.log")"
 
 # --- helpers ------------------------------------------------------------------
 

@@ -22,23 +22,9 @@ if [ ! -x "$program" ]; then
     exit 1
 fi
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/lintara-x11.XXXXXX")
-xvfb_pid=
-app_pid=
-
-cleanup() {
-    if [ -n "$app_pid" ]; then
-        kill "$app_pid" 2>/dev/null
-        wait "$app_pid" 2>/dev/null
-    fi
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null
-        wait "$xvfb_pid" 2>/dev/null
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
+# shellcheck source=../../scripts/xsession.sh
+. "$(dirname "$0")/../../scripts/xsession.sh"
+xsession_begin lintara-x11
 
 passed=0
 failed=0
@@ -74,29 +60,13 @@ abort() {
 
 # --- the X server -----------------------------------------------------------
 
-# Xvfb picks a free display itself and writes its number once it accepts
-# clients. Its root is white, so a window not yet painted is not black.
-Xvfb -displayfd 3 -wr -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-    sleep 0.1
-done
-if [ ! -s "$work/display" ]; then
+if ! xsession_start_x; then
     cat "$work/xvfb.log"
     abort "Xvfb started"
 fi
-DISPLAY=":$(head -n1 "$work/display")"
-export DISPLAY
 
 # --- the program ------------------------------------------------------------
 
-mkdir -m 700 "$work/runtime"
-export XDG_RUNTIME_DIR="$work/runtime"
-export QT_QPA_PLATFORM=xcb
-export QT_ENABLE_HIGHDPI_SCALING=0
-unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS WAYLAND_DISPLAY
 export RSCOM_COM1=loopback RSCOM_COM2=loopback RSCOM_COM3=none RSCOM_COM4=loopback RSCOM_COM5=none
 
 "$program" >"$work/app.log" 2>&1 &
