@@ -144,21 +144,21 @@ void Form1::Check3_Click()
 
 void Form1::Timer1_Timer()
 {
-    showLevel(Label1, Modul1::DCD());
-    showLevel(Label3, Modul1::DSR());
-    showLevel(Label4, Modul1::CTS());
-    showLevel(Label5, Modul1::RI());
+    showLevel(Label1, m_shown[0], Modul1::DCD());
+    showLevel(Label3, m_shown[1], Modul1::DSR());
+    showLevel(Label4, m_shown[2], Modul1::CTS());
+    showLevel(Label5, m_shown[3], Modul1::RI());
     BlinkOn = !BlinkOn;
     Shape1->setFillColor(BlinkOn ? Look::kDarkOrange : Look::kDarkRed);
 }
 
 // The caption changes only when the level does: a tick that finds the lines
 // as they were touches no label.
-void Form1::showLevel(QLabel *label, std::int16_t level)
+void Form1::showLevel(QLabel *label, std::int16_t &shown, std::int16_t level)
 {
-    const QString text = QString::number(level);
-    if (label->text() == text) return;
-    label->setText(text);
+    if (level == shown) return;
+    shown = level;
+    label->setText(QString::number(level));
     label->adjustSize();
 }
 

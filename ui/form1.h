@@ -41,7 +41,7 @@ private:
     void Timer1_Timer();
     void Command1_Click();
 
-    void showLevel(QLabel *label, std::int16_t level);
+    void showLevel(QLabel *label, std::int16_t &shown, std::int16_t level);
 
     QGroupBox *Frame1, *Frame2, *Frame3, *Frame4, *Frame6, *Frame7, *Frame8;
     QPushButton *Check1, *Check2, *Check3;
@@ -52,4 +52,6 @@ private:
 
     bool BlinkOn = false;
     int m_port = 0;
+    // The levels the read-outs show: DCD, DSR, CTS, RI.
+    std::array<std::int16_t, 4> m_shown{};
 };
