@@ -1,7 +1,8 @@
 # Warnings and sanitizers, per target.
 function(lintara_target_defaults target)
     if(MSVC)
-        target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${LINTARA_WERROR}>:/WX>)
+        # The sources are UTF-8: the program's texts are Czech.
+        target_compile_options(${target} PRIVATE /W4 /utf-8 $<$<BOOL:${LINTARA_WERROR}>:/WX>)
     else()
         target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow
             $<$<BOOL:${LINTARA_WERROR}>:-Werror>)
