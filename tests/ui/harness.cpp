@@ -54,3 +54,8 @@ void Harness::reset()
     fake.reset();
     programEnds = 0;
 }
+
+QRadioButton *portOption(QWidget *window, int port)
+{
+    return window->findChild<QRadioButton *>(QStringLiteral("Option%1").arg(port));
+}

@@ -6,6 +6,7 @@
 #include "registry.h"
 
 #include <QMessageBox>
+#include <QRadioButton>
 #include <QTimer>
 
 // Answers every message box that opens while it lives, after `delay` ms,
@@ -50,3 +51,6 @@ template <class T> T *child(QWidget *window, const char *name)
 {
     return window->findChild<T *>(QLatin1String(name));
 }
+
+// Option1 ... Option5 of a window's "Port" frame.
+QRadioButton *portOption(QWidget *window, int port);

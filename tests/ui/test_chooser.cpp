@@ -38,13 +38,8 @@ private slots:
 
 private:
     Form2 *start();
-    QRadioButton *option(int n) { return child<QRadioButton>(Registry::get<Form2>(), name(n)); }
+    QRadioButton *option(int n) { return portOption(Registry::get<Form2>(), n); }
     QPushButton *ok() { return child<QPushButton>(Registry::get<Form2>(), "Command1"); }
-    static const char *name(int n)
-    {
-        static const char *names[] = {"", "Option1", "Option2", "Option3", "Option4", "Option5"};
-        return names[n];
-    }
 
     Harness h;
 };

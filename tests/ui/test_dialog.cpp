@@ -20,12 +20,6 @@ QString com(int n)
     return QStringLiteral("OPENCOM COM%1,1200,N,8,1").arg(n);
 }
 
-const char *optionName(int n)
-{
-    static const char *names[] = {"", "Option1", "Option2", "Option3", "Option4", "Option5"};
-    return names[n];
-}
-
 } // namespace
 
 class UrlCatcher : public QObject
@@ -61,11 +55,8 @@ private slots:
 
 private:
     Form3 *dialog() { return Registry::get<Form3>(); }
-    QRadioButton *dialogOption(int n) { return child<QRadioButton>(dialog(), optionName(n)); }
-    QRadioButton *chooserOption(int n)
-    {
-        return child<QRadioButton>(Registry::get<Form2>(), optionName(n));
-    }
+    QRadioButton *dialogOption(int n) { return portOption(dialog(), n); }
+    QRadioButton *chooserOption(int n) { return portOption(Registry::get<Form2>(), n); }
     QLabel *label(const char *name) { return child<QLabel>(dialog(), name); }
     void click(const char *name) { child<QPushButton>(dialog(), name)->click(); }
     void chooseAndConfirm(int port);
