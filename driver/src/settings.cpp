@@ -10,14 +10,16 @@ namespace
 {
 
 // Reads a decimal number without sign or leading zero, up to `max`.
-// Advances `p` past it.
+// Advances `p` past it. Checked before each step, so that no step overflows:
+// `long` has 32 bits on Windows.
 bool readNumber(const char *&p, long max, long &value)
 {
     if (*p < '1' || *p > '9') return false;
     value = 0;
     while (*p >= '0' && *p <= '9') {
-        value = value * 10 + (*p - '0');
-        if (value > max) return false;
+        const int digit = *p - '0';
+        if (digit > max || value > (max - digit) / 10) return false;
+        value = value * 10 + digit;
         ++p;
     }
     return true;
