@@ -11,19 +11,42 @@
  *   DCD() DSR()        input lines: 1 active, 0 inactive, -1 cannot be read
  *   CTS() RI()
  *   CLOSECOM()         close the current port; afterwards there is none
+ *   COMSTATUS(n, ...)  could COMn be opened now, and why not; opens nothing
  *
  * Settings string: "COMn,baud,parity,databits,stopbits", for example
- * "COM1,1200,N,8,1": n from 1 to 255, baud a positive whole number, parity
- * one of N E O M S, 5 to 8 data bits, 1 or 2 stop bits, no spaces. Anything
- * else (a null pointer, an overlong text) opens nothing and returns 0.
+ * "COM1,1200,N,8,1": n from 1 to 255, baud a positive whole number up to
+ * 2147483647, parity one of N E O M S, 5 to 8 data bits, 1 or 2 stop bits, no
+ * spaces. Anything else (a null pointer, an overlong text) opens nothing and
+ * returns 0.
  *
  * Which device is COMn:
- *   - Windows: the port COMn itself.
- *   - elsewhere: the environment variable RSCOM_COMn when it is set:
- *       a device path    e.g. RSCOM_COM1=/dev/ttyUSB0
- *       "loopback"       a virtual port with a test plug (see below)
- *       "none"           no port: OPENCOM returns 0
- *     and /dev/ttyS(n-1) when it is not (COM1 is /dev/ttyS0).
+ *   - the environment variable RSCOM_COMn, when it is set, on every system:
+ *       a device           e.g. RSCOM_COM1=/dev/ttyUSB0, on Windows RSCOM_COM1=COM7
+ *       "loopback"         a virtual port with a test plug (see below)
+ *       "none"             no port: OPENCOM returns 0
+ *   - Windows, RSCOM_COMn unset: the port COMn itself (\\.\COMn).
+ *   - Linux, RSCOM_COMn unset: the serial devices the system has, found in
+ *     /sys/class/tty without opening any of them, numbered as Windows does:
+ *       a built-in UART ttySk is COM(k+1); a slot with no UART behind it
+ *         (sysfs type 0) is no port;
+ *       every other device (ttyUSB, ttyACM, ttyAMA, ...) takes the lowest
+ *         free number and keeps it across unplugging, replugging, a new
+ *         kernel name and restarts. It is known by its USB serial number
+ *         where it has one, else by its place on the bus (the USB port's
+ *         sysfs name, e.g. 1-1.2), with the interface number;
+ *       a number named by an RSCOM_COMn variable, and a device one names,
+ *         are left out;
+ *       when none of COM1 to COM5 is free, a new device takes the number of
+ *         the absent device seen longest ago among them.
+ *     The numbers are remembered in $XDG_STATE_HOME/rscom/ports (by default
+ *     ~/.local/state/rscom/ports), written when a number is given, so that
+ *     other programs of the same user see the same numbers. One line a
+ *     device, fields separated by a tab:
+ *       number  last seen (seconds since 1970; kept to the hour)  identity
+ *     Lines starting with '#' are comments. A file that cannot be read or
+ *     written only means that numbers are not remembered; a damaged one is
+ *     written anew.
+ *   - elsewhere, RSCOM_COMn unset: /dev/ttyS(n-1).
  *
  * Virtual port ("loopback"): behaves like a port with a test plug wired
  *   RTS -> CTS, DTR -> DSR and DCD, TxD -> RI.
@@ -31,19 +54,21 @@
  *
  * Opening a device: never blocks; refuses anything that is not a serial line
  * with modem-control lines (regular files, directories, FIFOs, /dev/null,
- * pseudo-terminals); takes the port exclusively, so a port that another
- * program holds is refused; applies the settings with no flow control; and
- * sets TxD, DTR and RTS inactive. A failed OPENCOM leaves the current port as
- * it was and leaves nothing open.
+ * pseudo-terminals, UART slots with no UART), a system console, and a port
+ * that another program has open, with or without a lock, deciding this before
+ * it touches the port; takes the port exclusively; applies the settings with
+ * no flow control; and sets TxD, DTR and RTS inactive. A failed OPENCOM leaves
+ * the current port as it was and leaves nothing open.
  *
  * Opening a port the driver already holds makes it current again, applies the
  * settings again and leaves its output lines as they are. A port stays open
  * until CLOSECOM or the end of the process.
  *
  * Unplugging: while the device of a held port is gone its readers return -1
- * and its setters only remember the level; when a device appears at the same
- * path again the driver re-opens it by itself (a few tries a second at most)
- * and restores the output lines last set.
+ * and its setters only remember the level; when the device is back (at the
+ * same path, or for a numbered device under a new name) the driver opens it
+ * again by itself (a few tries a second at most) and restores the output
+ * lines last set.
  *
  * Every entry may be called from any thread.
  */
@@ -74,7 +99,8 @@ extern "C" {
 
 /* Opens the port the settings string names and makes it the current port.
  * Returns 1 when the port is open, 0 when it does not exist, is not
- * accessible, is held by another program, or the string is not valid. */
+ * accessible, is a system console, is in use by another program, or the
+ * string is not valid. */
 RSCOM_API int16_t RSCOM_CALL OPENCOM(const char *settings);
 
 /* Output lines of the current port. 0 sets the line inactive, any other value
@@ -92,6 +118,34 @@ RSCOM_API int16_t RSCOM_CALL RI(void);
 
 /* Closes the current port; afterwards there is no current port. */
 RSCOM_API void RSCOM_CALL CLOSECOM(void);
+
+/* Result codes of COMSTATUS. */
+#define RSCOM_AVAILABLE 1      /* OPENCOM would open it now, as far as can be told */
+#define RSCOM_MISSING 0        /* "none", nothing has that number, or no such device */
+#define RSCOM_NO_PERMISSION -1 /* the user may not read and write the device */
+#define RSCOM_IN_USE -2        /* another program has it open */
+#define RSCOM_CONSOLE -3       /* a system console */
+#define RSCOM_NOT_SERIAL -4    /* no serial line with modem-control lines */
+
+/* Tells whether COMn (port 1 to 255) could be opened now, and why not,
+ * without opening the device, changing any setting or moving any line. A port
+ * this driver holds is available. The current port stays as it is. On
+ * Windows telling whether a port is free takes an open; see the Windows notes
+ * of the driver's documentation for what that open does.
+ *
+ * detail, when not null and size is at least 1, receives a NUL-terminated
+ * UTF-8 text cut to size bytes (never inside a character): seven fields
+ * joined by tabs, each empty when unknown, with tabs and control characters
+ * inside a value made spaces:
+ *   1 the device path (/dev/ttyUSB0), or "loopback" for a virtual port
+ *   2 the USB product (FT232R USB UART)
+ *   3 its maker (FTDI)
+ *   4 its serial number (A12345)
+ *   5 for RSCOM_NO_PERMISSION, the group that owns the device (dialout)
+ *   6 for RSCOM_IN_USE, the other program's name (minicom), when it is seen
+ *   7 for RSCOM_IN_USE, that program's process id (4242), when it is seen
+ * Returns one of the RSCOM_ result codes above. */
+RSCOM_API int16_t RSCOM_CALL COMSTATUS(int16_t port, char *detail, int16_t size);
 
 #ifdef __cplusplus
 }

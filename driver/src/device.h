@@ -17,10 +17,12 @@ enum class Input { Dcd, Dsr, Cts, Ri };
 struct Target {
     enum class Kind { None, Loopback, Device };
     Kind kind = Kind::None;
-    std::string path; // Kind::Device only
+    std::string path;     // Kind::Device: where the device is now
+    std::string identity; // Kind::Device: what it is known by, whatever its path
 
-    bool operator==(const Target &o) const { return kind == o.kind && path == o.path; }
-    bool operator!=(const Target &o) const { return !(*this == o); }
+    // The same port: the identity decides, so that a device that came back
+    // under another name is still the port it was.
+    bool sameAs(const Target &o) const { return kind == o.kind && identity == o.identity; }
 };
 
 // An open port. Every operation reports whether the port still answers; a port
@@ -39,11 +41,6 @@ public:
 // nothing open when it fails.
 using Opener = std::function<std::unique_ptr<Device>(const Target &target)>;
 
-// Backends.
 std::unique_ptr<Device> openLoopback();
-std::unique_ptr<Device> openSerialDevice(const std::string &path);
-
-// The platform's answer to "which port is COMn".
-Target resolveTarget(int port);
 
 } // namespace rscom

@@ -1,40 +1,29 @@
-// What the serial backend needs of the operating system beyond libserialport.
+// What each platform's files answer for the driver: where COMn leads when no
+// RSCOM_COMn says, what can be told of a device without opening it, and how
+// a device is opened. One set of files per platform, chosen by the build.
 #pragma once
 
-#include <libserialport.h>
+#include "device.h"
+#include "portstatus.h"
 
+#include <memory>
 #include <string>
 
 namespace rscom
 {
 
-// Whether the path can be a serial line at all; checked before anything opens
-// it, so that a FIFO or a regular file is never opened.
-bool mayBeSerialLine(const std::string &path);
+// COMn when RSCOM_COMn is not set.
+Target defaultTarget(int port);
 
-// The port's lock, taken before libserialport opens the port and touches its
-// settings: a port that another program holds is left exactly as it is.
-class Reservation
-{
-public:
-    explicit Reservation(const std::string &path);
-    ~Reservation();
-    Reservation(const Reservation &) = delete;
-    Reservation &operator=(const Reservation &) = delete;
+// The device an RSCOM_COMn value names (a path; on Windows a port name).
+Target namedTarget(const std::string &name);
 
-    // False when another program holds the port.
-    bool held() const;
+// What can be told of a device target now without opening it, changing its
+// settings or moving a line.
+PortStatus inspect(const Target &target);
 
-    // Makes the open port ours alone and keeps it out of programs we start;
-    // the lock moves onto the port's own descriptor.
-    bool claim(sp_port *port);
-
-private:
-    int m_fd = -1;
-};
-
-// Settings libserialport leaves as the port had them: after this the port
-// has no flow control of any kind.
-bool clearFlowControl(sp_port *port);
+// Opens the device behind a device target; nullptr when it cannot be opened,
+// leaving nothing open and the port as it was.
+std::unique_ptr<Device> openDevice(const Target &target);
 
 } // namespace rscom

@@ -18,8 +18,9 @@ bool applyOutputs(Device &device, const std::array<bool, 3> &levels)
 
 } // namespace
 
-PortTable::PortTable(Resolver resolve, Opener open, Now now)
-    : m_resolve(std::move(resolve)), m_open(std::move(open)), m_now(std::move(now))
+PortTable::PortTable(Resolver resolve, Opener open, Inspector inspect, Now now)
+    : m_resolve(std::move(resolve)), m_open(std::move(open)), m_inspect(std::move(inspect)),
+      m_now(std::move(now))
 {
 }
 
@@ -28,9 +29,10 @@ int16_t PortTable::open(const char *text)
     const std::optional<Settings> settings = parseSettings(text);
     if (!settings) return 0;
 
+    dropDeadDevices();
     Port &port = m_ports[settings->port];
     const Target target = m_resolve(settings->port);
-    if (port.held && port.target != target) {
+    if (port.held && !port.target.sameAs(target)) {
         // COMn now leads elsewhere: the old device is not this port any more.
         if (m_current == settings->port) m_current = 0;
         release(port);
@@ -43,7 +45,7 @@ int16_t PortTable::open(const char *text)
         if (port.device && !port.device->configure(*settings)) lose(port);
         const Settings previous = port.settings;
         port.settings = *settings;
-        if (!port.device && !reopen(port)) {
+        if (!port.device && !reopen(port, target)) {
             port.settings = previous;
             return 0;
         }
@@ -72,29 +74,44 @@ bool PortTable::openFresh(Port &port, const Target &target, const Settings &sett
     return true;
 }
 
-bool PortTable::reopen(Port &port)
+// `target` is where the port's device is now: the same device, maybe under
+// another name.
+bool PortTable::reopen(Port &port, const Target &target)
 {
     port.nextRetry = m_now() + kRetryPeriod;
-    std::unique_ptr<Device> device = m_open(port.target);
+    if (!port.target.sameAs(target)) return false;
+    std::unique_ptr<Device> device = m_open(target);
     if (!device || !device->configure(port.settings) || !applyOutputs(*device, port.outputs))
         return false;
+    port.target = target;
     port.device = std::move(device);
     return true;
 }
 
 // A held port whose device is gone is tried again now and then, never on
 // every call: the readers run at the polling rate.
-bool PortTable::usable(Port &port)
+bool PortTable::usable(int number)
 {
+    Port &port = m_ports[number];
     if (port.device) return true;
     if (m_now() < port.nextRetry) return false;
-    return reopen(port);
+    return reopen(port, m_resolve(number));
 }
 
 void PortTable::lose(Port &port)
 {
     port.device.reset();
     port.nextRetry = m_now() + kRetryPeriod;
+}
+
+// A device that is gone is let go at once, current or not: while a process
+// holds its old descriptor, a replugged USB adapter comes back under another
+// name.
+void PortTable::dropDeadDevices()
+{
+    for (Port &port : m_ports) {
+        if (port.device && port.device->readInput(Input::Dcd) < 0) lose(port);
+    }
 }
 
 void PortTable::release(Port &port)
@@ -110,7 +127,7 @@ void PortTable::set(Output line, int16_t level)
     // Remembered even while the device is gone, so that the line comes back
     // as the user last set it.
     port.outputs[static_cast<size_t>(line)] = active;
-    if (!usable(port)) return;
+    if (!usable(m_current)) return;
     if (!port.device->setOutput(line, active)) lose(port);
 }
 
@@ -118,7 +135,7 @@ int16_t PortTable::read(Input line)
 {
     if (m_current == 0) return -1;
     Port &port = m_ports[m_current];
-    if (!usable(port)) return -1;
+    if (!usable(m_current)) return -1;
     const int value = port.device->readInput(line);
     if (value < 0) lose(port);
     return static_cast<int16_t>(value);
@@ -129,6 +146,31 @@ void PortTable::closeCurrent()
     if (m_current == 0) return;
     release(m_ports[m_current]);
     m_current = 0;
+}
+
+PortStatus PortTable::status(int number)
+{
+    if (number < 1 || number >= static_cast<int>(m_ports.size())) return {};
+    dropDeadDevices();
+    const Target target = m_resolve(number);
+    switch (target.kind) {
+    case Target::Kind::None:
+        return {};
+    case Target::Kind::Loopback:
+        return {Availability::Available, {"loopback", {}, {}, {}, {}, {}, {}}};
+    case Target::Kind::Device:
+        break;
+    }
+    PortStatus status = m_inspect(target);
+    const Port &port = m_ports[number];
+    if (port.held && port.device && port.target.sameAs(target)) {
+        // Ours already: OPENCOM selects it again.
+        status.code = Availability::Available;
+        status.info.group.clear();
+        status.info.program.clear();
+        status.info.pid.clear();
+    }
+    return status;
 }
 
 } // namespace rscom

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "device.h"
+#include "portstatus.h"
 
 #include <array>
 #include <chrono>
@@ -17,16 +18,19 @@ public:
     using Clock = std::chrono::steady_clock;
     using Now = std::function<Clock::time_point()>;
     using Resolver = std::function<Target(int port)>;
+    using Inspector = std::function<PortStatus(const Target &target)>;
 
     // How long a gone port waits between two attempts to open it again.
     static constexpr std::chrono::milliseconds kRetryPeriod{250};
 
-    PortTable(Resolver resolve, Opener open, Now now = Clock::now);
+    PortTable(Resolver resolve, Opener open, Inspector inspect, Now now = Clock::now);
 
     int16_t open(const char *settings);
     void set(Output line, int16_t level);
     int16_t read(Input line);
     void closeCurrent();
+    // Whether port `number` could be opened now; opens nothing.
+    PortStatus status(int number);
 
     int current() const { return m_current; }
 
@@ -41,13 +45,15 @@ private:
     };
 
     bool openFresh(Port &port, const Target &target, const Settings &settings);
-    bool reopen(Port &port);
-    bool usable(Port &port);
+    bool reopen(Port &port, const Target &target);
+    bool usable(int number);
     void lose(Port &port);
+    void dropDeadDevices();
     static void release(Port &port);
 
     Resolver m_resolve;
     Opener m_open;
+    Inspector m_inspect;
     Now m_now;
     std::array<Port, 256> m_ports; // index = port number, 0 unused
     int m_current = 0;

@@ -1,6 +1,8 @@
 // The C entries: one lock around one port table.
 #include "rscom.h"
 
+#include "naming.h"
+#include "platform.h"
 #include "porttable.h"
 
 #include <mutex>
@@ -18,7 +20,7 @@ std::unique_ptr<rscom::Device> openTarget(const Target &target)
     case Target::Kind::Loopback:
         return rscom::openLoopback();
     case Target::Kind::Device:
-        return rscom::openSerialDevice(target.path);
+        return rscom::openDevice(target);
     case Target::Kind::None:
         break;
     }
@@ -29,7 +31,7 @@ std::mutex g_lock;
 
 rscom::PortTable &table()
 {
-    static rscom::PortTable ports(rscom::resolveTarget, openTarget);
+    static rscom::PortTable ports(rscom::resolveTarget, openTarget, rscom::inspect);
     return ports;
 }
 
@@ -89,6 +91,14 @@ RSCOM_API void RSCOM_CALL CLOSECOM(void)
 {
     const std::lock_guard<std::mutex> guard(g_lock);
     table().closeCurrent();
+}
+
+RSCOM_API int16_t RSCOM_CALL COMSTATUS(int16_t port, char *detail, int16_t size)
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    const rscom::PortStatus status = table().status(port);
+    rscom::copyText(rscom::detailText(status.info), detail, size);
+    return static_cast<int16_t>(status.code);
 }
 
 } // extern "C"

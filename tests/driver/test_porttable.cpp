@@ -1,27 +1,28 @@
 // The port table over devices the test controls: selection, re-open, failed
-// opens, and ports whose device is unplugged and plugged in again.
+// opens, ports whose device is unplugged and plugged in again (also under a
+// new name), and what it tells of a port without opening it.
 #include "porttable.h"
 
-#include <QTest>
+#include <gtest/gtest.h>
 
 #include <map>
 #include <memory>
 
 using namespace rscom;
-using namespace std::chrono_literals;
 
 namespace
 {
 
-// A device that can be unplugged and plugged in again, at one path.
+using Lines = std::array<bool, 3>; // TxD, DTR, RTS
+
+// A device that can be unplugged and plugged in again.
 struct Socket {
     bool present = true;
-    int opens = 0; // attempts to open the path
-    int live = 0;  // devices open now
-    int configures = 0;
+    int opens = 0;      // attempts to open it
+    int live = 0;       // devices open now
     int generation = 0; // which open reaches the device now
     bool refuseConfigure = false;
-    std::array<bool, 3> outputs{};
+    Lines outputs{};
     std::array<int, 4> inputs{};
     Settings settings;
 };
@@ -38,7 +39,6 @@ public:
     bool configure(const Settings &s) override
     {
         if (!answers() || m_socket.refuseConfigure) return false;
-        ++m_socket.configures;
         m_socket.settings = s;
         return true;
     }
@@ -62,233 +62,293 @@ private:
     int m_generation;
 };
 
-} // namespace
-
-class TestPortTable : public QObject
+class PortTableTest : public testing::Test
 {
-    Q_OBJECT
+protected:
+    PortTableTest()
+        : table([this](int port) { return targetOf(port); },
+                [this](const Target &t) { return open(t); },
+                [this](const Target &t) { return inspect(t); }, [this] { return now; })
+    {
+    }
 
-private slots:
-    void init();
+    // COMn is the device "dev-n" at "/dev/fake-n" unless the test maps it.
+    Target targetOf(int port) const
+    {
+        const auto it = mapping.find(port);
+        if (it != mapping.end()) return it->second;
+        const std::string device = "dev-" + std::to_string(port);
+        return {Target::Kind::Device, "/dev/fake-" + std::to_string(port), device};
+    }
 
-    void freshOpenAppliesSettingsAndClearsOutputs();
-    void reopenKeepsLinesAndSelectsAgain();
-    void failedOpenKeepsCurrentAndLeavesNothingOpen();
-    void withoutPortReadersSayMinusOneAndSettersDoNothing();
-    void levelsOtherThanZeroAreActive();
-    void unpluggedPortRecoversByItself();
-    void opencomOfUnpluggedPortOpensAfresh();
-    void remappedPortIsClosed();
-    void closeLeavesNoCurrentPort();
+    std::unique_ptr<Device> open(const Target &target)
+    {
+        if (target.kind != Target::Kind::Device) return nullptr;
+        opened.push_back(target.path);
+        Socket &socket = sockets[target.identity];
+        ++socket.opens;
+        if (!socket.present) return nullptr;
+        socket.generation = socket.opens;
+        return std::make_unique<FakeDevice>(socket);
+    }
 
-private:
-    Target targetOf(int port) const;
-    std::unique_ptr<Device> open(const Target &target);
-    void unplug(int port);
-    void plugIn(int port);
+    PortStatus inspect(const Target &target)
+    {
+        inspected.push_back(target.path);
+        PortStatus status = answers[target.identity];
+        status.info.path = target.path;
+        return status;
+    }
 
-    std::map<int, Socket> m_sockets;
-    std::map<int, Target> m_mapping;
-    PortTable::Clock::time_point m_now{};
-    std::unique_ptr<PortTable> m_table;
+    Socket &socket(int port) { return sockets["dev-" + std::to_string(port)]; }
+
+    void unplug(int port)
+    {
+        socket(port).present = false;
+        socket(port).generation = 0;
+    }
+
+    void plugIn(int port)
+    {
+        socket(port).present = true;
+        socket(port).outputs = {};
+    }
+
+    std::map<std::string, Socket> sockets; // by identity
+    std::map<int, Target> mapping;
+    std::map<std::string, PortStatus> answers; // what inspecting a device says
+    std::vector<std::string> opened, inspected;
+    PortTable::Clock::time_point now{};
+    // Declared last: its devices refer to the sockets.
+    PortTable table;
 };
 
-Target TestPortTable::targetOf(int port) const
+TEST_F(PortTableTest, FreshOpenAppliesSettingsAndClearsOutputs)
 {
-    const auto it = m_mapping.find(port);
-    if (it != m_mapping.end()) return it->second;
-    return {Target::Kind::Device, "/dev/fake" + std::to_string(port)};
+    socket(1).outputs = {true, true, true}; // as the kernel leaves DTR and RTS on open
+    EXPECT_EQ(table.open("COM1,9600,E,7,2"), 1);
+    EXPECT_EQ(table.current(), 1);
+    EXPECT_EQ(socket(1).settings, (Settings{1, 9600, Parity::Even, 7, 2}));
+    EXPECT_EQ(socket(1).outputs, (Lines{false, false, false}));
 }
 
-std::unique_ptr<Device> TestPortTable::open(const Target &target)
+TEST_F(PortTableTest, ReopenKeepsLinesAndSelectsAgain)
 {
-    if (target.kind != Target::Kind::Device) return nullptr;
-    const int port = std::stoi(target.path.substr(9));
-    Socket &socket = m_sockets[port];
-    ++socket.opens;
-    if (!socket.present) return nullptr;
-    socket.generation = socket.opens;
-    return std::make_unique<FakeDevice>(socket);
-}
+    ASSERT_EQ(table.open("COM1,1200,N,8,1"), 1);
+    table.set(Output::Dtr, 1);
+    table.set(Output::Txd, 1);
+    ASSERT_EQ(table.open("COM2,1200,N,8,1"), 1);
+    EXPECT_EQ(table.current(), 2);
+    socket(1).inputs = {1, 0, 1, 0};
 
-void TestPortTable::unplug(int port)
-{
-    m_sockets[port].present = false;
-    m_sockets[port].generation = 0;
-}
-
-void TestPortTable::plugIn(int port)
-{
-    m_sockets[port].present = true;
-    m_sockets[port].outputs = {};
-}
-
-void TestPortTable::init()
-{
-    m_table.reset(); // its devices refer to the sockets
-    m_sockets.clear();
-    m_mapping.clear();
-    m_now = {};
-    m_table = std::make_unique<PortTable>([this](int port) { return targetOf(port); },
-                                          [this](const Target &t) { return open(t); },
-                                          [this] { return m_now; });
-}
-
-void TestPortTable::freshOpenAppliesSettingsAndClearsOutputs()
-{
-    m_sockets[1].outputs = {true, true, true}; // as the kernel leaves DTR and RTS on open
-    QCOMPARE(m_table->open("COM1,9600,E,7,2"), int16_t(1));
-    QCOMPARE(m_table->current(), 1);
-    QCOMPARE(m_sockets[1].settings.baud, 9600);
-    QCOMPARE(m_sockets[1].settings.parity, Parity::Even);
-    QCOMPARE(m_sockets[1].settings.dataBits, 7);
-    QCOMPARE(m_sockets[1].settings.stopBits, 2);
-    QVERIFY(m_sockets[1].outputs == (std::array<bool, 3>{false, false, false}));
-}
-
-void TestPortTable::reopenKeepsLinesAndSelectsAgain()
-{
-    QCOMPARE(m_table->open("COM1,1200,N,8,1"), int16_t(1));
-    m_table->set(Output::Dtr, 1);
-    m_table->set(Output::Txd, 1);
-    QCOMPARE(m_table->open("COM2,1200,N,8,1"), int16_t(1));
-    QCOMPARE(m_table->current(), 2);
-    m_sockets[1].inputs = {1, 0, 1, 0};
-
-    QCOMPARE(m_table->open("COM1,4800,N,8,1"), int16_t(1));
-    QCOMPARE(m_table->current(), 1);
-    QCOMPARE(m_sockets[1].opens, 1); // held, not opened again
-    QCOMPARE(m_sockets[1].live, 1);
-    QCOMPARE(m_sockets[1].settings.baud, 4800);
-    QVERIFY(m_sockets[1].outputs == (std::array<bool, 3>{true, true, false}));
-    QCOMPARE(m_table->read(Input::Dcd), int16_t(1));
-    QCOMPARE(m_table->read(Input::Dsr), int16_t(0));
-    QCOMPARE(m_table->read(Input::Cts), int16_t(1));
+    EXPECT_EQ(table.open("COM1,4800,N,8,1"), 1);
+    EXPECT_EQ(table.current(), 1);
+    EXPECT_EQ(socket(1).opens, 1); // held, not opened again
+    EXPECT_EQ(socket(1).live, 1);
+    EXPECT_EQ(socket(1).settings.baud, 4800);
+    EXPECT_EQ(socket(1).outputs, (Lines{true, true, false}));
+    EXPECT_EQ(table.read(Input::Dcd), 1);
+    EXPECT_EQ(table.read(Input::Dsr), 0);
+    EXPECT_EQ(table.read(Input::Cts), 1);
     // The other port's lines were not touched by the switch.
-    QVERIFY(m_sockets[2].outputs == (std::array<bool, 3>{false, false, false}));
+    EXPECT_EQ(socket(2).outputs, (Lines{false, false, false}));
 }
 
-void TestPortTable::failedOpenKeepsCurrentAndLeavesNothingOpen()
+TEST_F(PortTableTest, FailedOpenKeepsCurrentAndLeavesNothingOpen)
 {
-    QCOMPARE(m_table->open("COM1,1200,N,8,1"), int16_t(1));
+    ASSERT_EQ(table.open("COM1,1200,N,8,1"), 1);
 
     unplug(3); // no device at all
-    QCOMPARE(m_table->open("COM3,1200,N,8,1"), int16_t(0));
-    QCOMPARE(m_table->current(), 1);
+    EXPECT_EQ(table.open("COM3,1200,N,8,1"), 0);
+    EXPECT_EQ(table.current(), 1);
 
-    m_sockets[4].refuseConfigure = true; // opens, but refuses the settings
-    QCOMPARE(m_table->open("COM4,1200,N,8,1"), int16_t(0));
-    QCOMPARE(m_table->current(), 1);
-    QCOMPARE(m_sockets[4].live, 0);
+    socket(4).refuseConfigure = true; // opens, but refuses the settings
+    EXPECT_EQ(table.open("COM4,1200,N,8,1"), 0);
+    EXPECT_EQ(table.current(), 1);
+    EXPECT_EQ(socket(4).live, 0);
 
-    m_mapping[5] = {Target::Kind::None, {}};
-    QCOMPARE(m_table->open("COM5,1200,N,8,1"), int16_t(0));
-    QCOMPARE(m_table->open("COM1,1200,X,8,1"), int16_t(0));
-    QCOMPARE(m_table->open(nullptr), int16_t(0));
-    QCOMPARE(m_table->current(), 1);
+    mapping[5] = Target{};
+    EXPECT_EQ(table.open("COM5,1200,N,8,1"), 0);
+    EXPECT_EQ(table.open("COM1,1200,X,8,1"), 0);
+    EXPECT_EQ(table.open(nullptr), 0);
+    EXPECT_EQ(table.current(), 1);
 
     // A failed re-open of a held port keeps its settings too.
-    QCOMPARE(m_table->open("COM1,1200,N,8,1"), int16_t(1));
     unplug(1);
-    QCOMPARE(m_table->open("COM1,300,N,8,1"), int16_t(0));
+    EXPECT_EQ(table.open("COM1,300,N,8,1"), 0);
     plugIn(1);
-    m_now += PortTable::kRetryPeriod;
-    QCOMPARE(m_table->read(Input::Dcd), int16_t(0));
-    QCOMPARE(m_sockets[1].settings.baud, 1200);
+    now += PortTable::kRetryPeriod;
+    EXPECT_EQ(table.read(Input::Dcd), 0);
+    EXPECT_EQ(socket(1).settings.baud, 1200);
 }
 
-void TestPortTable::withoutPortReadersSayMinusOneAndSettersDoNothing()
+TEST_F(PortTableTest, WithoutPortReadersSayMinusOneAndSettersDoNothing)
 {
-    QCOMPARE(m_table->read(Input::Dcd), int16_t(-1));
-    QCOMPARE(m_table->read(Input::Dsr), int16_t(-1));
-    QCOMPARE(m_table->read(Input::Cts), int16_t(-1));
-    QCOMPARE(m_table->read(Input::Ri), int16_t(-1));
-    m_table->set(Output::Dtr, 1);
-    QVERIFY(m_sockets.empty());
+    for (Input line : {Input::Dcd, Input::Dsr, Input::Cts, Input::Ri})
+        EXPECT_EQ(table.read(line), -1);
+    table.set(Output::Dtr, 1);
+    EXPECT_TRUE(opened.empty());
 }
 
-void TestPortTable::levelsOtherThanZeroAreActive()
+TEST_F(PortTableTest, LevelsOtherThanZeroAreActive)
 {
-    QCOMPARE(m_table->open("COM1,1200,N,8,1"), int16_t(1));
-    m_table->set(Output::Rts, 7);
-    m_table->set(Output::Dtr, -1);
-    QVERIFY(m_sockets[1].outputs == (std::array<bool, 3>{false, true, true}));
-    m_table->set(Output::Rts, 0);
-    QCOMPARE(m_sockets[1].outputs[2], false);
+    ASSERT_EQ(table.open("COM1,1200,N,8,1"), 1);
+    table.set(Output::Rts, 7);
+    table.set(Output::Dtr, -1);
+    EXPECT_EQ(socket(1).outputs, (Lines{false, true, true}));
+    table.set(Output::Rts, 0);
+    EXPECT_FALSE(socket(1).outputs[2]);
 }
 
-void TestPortTable::unpluggedPortRecoversByItself()
+TEST_F(PortTableTest, UnpluggedPortRecoversByItself)
 {
-    QCOMPARE(m_table->open("COM2,1200,N,8,1"), int16_t(1));
-    m_table->set(Output::Dtr, 1);
-    m_sockets[2].inputs = {1, 1, 1, 1};
+    ASSERT_EQ(table.open("COM2,1200,N,8,1"), 1);
+    table.set(Output::Dtr, 1);
+    socket(2).inputs = {1, 1, 1, 1};
 
     unplug(2);
-    QCOMPARE(m_table->read(Input::Dcd), int16_t(-1));
-    QCOMPARE(m_sockets[2].live, 0); // the dead device was let go
-    m_table->set(Output::Rts, 1);   // remembered while gone
+    EXPECT_EQ(table.read(Input::Dcd), -1);
+    EXPECT_EQ(socket(2).live, 0); // the dead device was let go
+    table.set(Output::Rts, 1);    // remembered while gone
     plugIn(2);
-    m_sockets[2].inputs = {1, 1, 1, 1};
+    socket(2).inputs = {1, 1, 1, 1};
 
     // Not tried again on every call: polling a thousand times within the
     // retry period opens nothing.
-    const int opensBefore = m_sockets[2].opens;
+    const int opensBefore = socket(2).opens;
     for (int i = 0; i < 1000; ++i)
-        QCOMPARE(m_table->read(Input::Cts), int16_t(-1));
-    QCOMPARE(m_sockets[2].opens, opensBefore);
+        ASSERT_EQ(table.read(Input::Cts), -1);
+    EXPECT_EQ(socket(2).opens, opensBefore);
 
-    m_now += PortTable::kRetryPeriod;
-    QCOMPARE(m_table->read(Input::Cts), int16_t(1));
-    QCOMPARE(m_sockets[2].opens, opensBefore + 1);
-    QCOMPARE(m_sockets[2].live, 1);
-    QCOMPARE(m_sockets[2].settings.baud, 1200);
+    now += PortTable::kRetryPeriod;
+    EXPECT_EQ(table.read(Input::Cts), 1);
+    EXPECT_EQ(socket(2).opens, opensBefore + 1);
+    EXPECT_EQ(socket(2).live, 1);
+    EXPECT_EQ(socket(2).settings.baud, 1200);
     // Back with the lines as last set, including the one set while gone.
-    QVERIFY(m_sockets[2].outputs == (std::array<bool, 3>{false, true, true}));
+    EXPECT_EQ(socket(2).outputs, (Lines{false, true, true}));
 
     // A replug that fails is tried again later, a few times a second.
     unplug(2);
-    QCOMPARE(m_table->read(Input::Ri), int16_t(-1));
-    m_now += PortTable::kRetryPeriod;
-    QCOMPARE(m_table->read(Input::Ri), int16_t(-1));
-    const int opensWhileGone = m_sockets[2].opens;
-    m_now += PortTable::kRetryPeriod / 2;
-    QCOMPARE(m_table->read(Input::Ri), int16_t(-1));
-    QCOMPARE(m_sockets[2].opens, opensWhileGone);
+    EXPECT_EQ(table.read(Input::Ri), -1);
+    now += PortTable::kRetryPeriod;
+    EXPECT_EQ(table.read(Input::Ri), -1);
+    const int opensWhileGone = socket(2).opens;
+    now += PortTable::kRetryPeriod / 2;
+    EXPECT_EQ(table.read(Input::Ri), -1);
+    EXPECT_EQ(socket(2).opens, opensWhileGone);
 }
 
-void TestPortTable::opencomOfUnpluggedPortOpensAfresh()
+// A USB adapter replugged while its old name is still taken comes back under
+// another name; the port follows the device, not the path.
+TEST_F(PortTableTest, HeldPortFollowsItsDeviceToANewPath)
 {
-    QCOMPARE(m_table->open("COM1,1200,N,8,1"), int16_t(1));
-    m_table->set(Output::Txd, 1);
+    ASSERT_EQ(table.open("COM3,1200,N,8,1"), 1);
+    table.set(Output::Dtr, 1);
+    unplug(3);
+    EXPECT_EQ(table.read(Input::Dsr), -1);
+    plugIn(3);
+    mapping[3] = {Target::Kind::Device, "/dev/fake-3-renamed", "dev-3"};
+    now += PortTable::kRetryPeriod;
+    socket(3).inputs = {0, 1, 0, 0};
+    EXPECT_EQ(table.read(Input::Dsr), 1);
+    EXPECT_EQ(opened.back(), "/dev/fake-3-renamed");
+    EXPECT_EQ(socket(3).outputs, (Lines{false, true, false}));
+    EXPECT_EQ(table.status(3).info.path, "/dev/fake-3-renamed");
+
+    // Another device behind COM3 is another port: the held one is let go.
+    mapping[3] = {Target::Kind::Device, "/dev/fake-3-renamed", "another device"};
+    EXPECT_EQ(table.open("COM3,1200,N,8,1"), 1);
+    EXPECT_EQ(socket(3).live, 0);
+    EXPECT_EQ(sockets["another device"].outputs, (Lines{false, false, false}));
+}
+
+TEST_F(PortTableTest, OpencomOfUnpluggedPortOpensAfresh)
+{
+    ASSERT_EQ(table.open("COM1,1200,N,8,1"), 1);
+    table.set(Output::Txd, 1);
     unplug(1);
-    plugIn(1); // a quick replug: the held device is dead, the path is back
-    QCOMPARE(m_table->open("COM1,1200,N,8,1"), int16_t(1));
-    QCOMPARE(m_sockets[1].opens, 2);
-    QCOMPARE(m_sockets[1].live, 1);
-    QVERIFY(m_sockets[1].outputs == (std::array<bool, 3>{true, false, false}));
+    plugIn(1); // a quick replug: the held device is dead, the device is back
+    EXPECT_EQ(table.open("COM1,1200,N,8,1"), 1);
+    EXPECT_EQ(socket(1).opens, 2);
+    EXPECT_EQ(socket(1).live, 1);
+    EXPECT_EQ(socket(1).outputs, (Lines{true, false, false}));
 }
 
-void TestPortTable::remappedPortIsClosed()
+// A held port that is not current and whose device is gone is let go at the
+// next OPENCOM or COMSTATUS: its old descriptor must not keep its name taken.
+TEST_F(PortTableTest, DeadDevicesAreLetGoAtTheNextOpen)
 {
-    QCOMPARE(m_table->open("COM1,1200,N,8,1"), int16_t(1));
-    m_mapping[1] = {Target::Kind::None, {}};
-    QCOMPARE(m_table->open("COM1,1200,N,8,1"), int16_t(0));
-    QCOMPARE(m_sockets[1].live, 0);
-    QCOMPARE(m_table->read(Input::Dcd), int16_t(-1));
+    ASSERT_EQ(table.open("COM1,1200,N,8,1"), 1);
+    ASSERT_EQ(table.open("COM2,1200,N,8,1"), 1);
+    unplug(1);
+    EXPECT_EQ(socket(1).live, 1);
+    EXPECT_EQ(table.open("COM2,1200,N,8,1"), 1);
+    EXPECT_EQ(socket(1).live, 0);
+    EXPECT_EQ(socket(2).live, 1);
 }
 
-void TestPortTable::closeLeavesNoCurrentPort()
+TEST_F(PortTableTest, RemappedPortIsClosed)
 {
-    QCOMPARE(m_table->open("COM1,1200,N,8,1"), int16_t(1));
-    m_table->closeCurrent();
-    QCOMPARE(m_sockets[1].live, 0);
-    QCOMPARE(m_table->current(), 0);
-    QCOMPARE(m_table->read(Input::Dsr), int16_t(-1));
-    // Opened afresh afterwards, outputs inactive again.
-    m_table->set(Output::Dtr, 1);
-    QCOMPARE(m_table->open("COM1,1200,N,8,1"), int16_t(1));
-    QCOMPARE(m_sockets[1].opens, 2);
+    ASSERT_EQ(table.open("COM1,1200,N,8,1"), 1);
+    mapping[1] = Target{};
+    EXPECT_EQ(table.open("COM1,1200,N,8,1"), 0);
+    EXPECT_EQ(socket(1).live, 0);
+    EXPECT_EQ(table.read(Input::Dcd), -1);
 }
 
-QTEST_APPLESS_MAIN(TestPortTable)
-#include "test_porttable.moc"
+TEST_F(PortTableTest, CloseLeavesNoCurrentPort)
+{
+    ASSERT_EQ(table.open("COM1,1200,N,8,1"), 1);
+    table.closeCurrent();
+    EXPECT_EQ(socket(1).live, 0);
+    EXPECT_EQ(table.current(), 0);
+    EXPECT_EQ(table.read(Input::Dsr), -1);
+    // Opened afresh afterwards.
+    EXPECT_EQ(table.open("COM1,1200,N,8,1"), 1);
+    EXPECT_EQ(socket(1).opens, 2);
+}
+
+TEST_F(PortTableTest, StatusOpensNothingAndKeepsTheCurrentPort)
+{
+    mapping[1] = {Target::Kind::Loopback, {}, {}};
+    mapping[2] = Target{};
+    answers["dev-3"] = {Availability::InUse, {"", "", "", "", "", "minicom", "4242"}};
+    answers["dev-4"] = {Availability::Console, {}};
+    ASSERT_EQ(table.open("COM5,1200,N,8,1"), 1);
+    opened.clear();
+
+    EXPECT_EQ(table.status(1).code, Availability::Available);
+    EXPECT_EQ(table.status(1).info.path, "loopback");
+    EXPECT_EQ(table.status(2).code, Availability::Missing);
+    EXPECT_EQ(table.status(2).info.path, "");
+    const PortStatus inUse = table.status(3);
+    EXPECT_EQ(inUse.code, Availability::InUse);
+    EXPECT_EQ(inUse.info.path, "/dev/fake-3");
+    EXPECT_EQ(inUse.info.program, "minicom");
+    EXPECT_EQ(table.status(4).code, Availability::Console);
+    EXPECT_EQ(table.status(0).code, Availability::Missing);
+    EXPECT_EQ(table.status(256).code, Availability::Missing);
+    EXPECT_EQ(table.status(-3).code, Availability::Missing);
+    EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(table.current(), 5);
+}
+
+// What stands between another program and a port the driver holds is the
+// driver itself: that port is available to it.
+TEST_F(PortTableTest, HeldPortIsAvailable)
+{
+    ASSERT_EQ(table.open("COM2,1200,N,8,1"), 1);
+    answers["dev-2"] = {Availability::InUse, {"", "", "", "", "", "lintara", "77"}};
+    const PortStatus held = table.status(2);
+    EXPECT_EQ(held.code, Availability::Available);
+    EXPECT_EQ(held.info.program, "");
+    EXPECT_EQ(held.info.pid, "");
+
+    // Once its device is gone, the port is what inspecting it says.
+    unplug(2);
+    answers["dev-2"] = {Availability::Missing, {}};
+    EXPECT_EQ(table.status(2).code, Availability::Missing);
+}
+
+} // namespace

@@ -1,12 +1,86 @@
-// Real serial ports, through libserialport.
-#include "device.h"
-#include "platform.h"
+// Real serial ports on POSIX systems, through libserialport.
+#include "serial_posix.h"
+
+#include <libserialport.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace rscom
 {
 
 namespace
 {
+
+// The port's lock, taken before libserialport opens the port and touches its
+// settings: a port that another program holds is left exactly as it is.
+class Reservation
+{
+public:
+    explicit Reservation(const std::string &path);
+    ~Reservation();
+    Reservation(const Reservation &) = delete;
+    Reservation &operator=(const Reservation &) = delete;
+
+    // False when another program holds the port.
+    bool held() const;
+
+    // Makes the open port ours alone and keeps it out of programs we start;
+    // the lock moves onto the port's own descriptor.
+    bool claim(sp_port *port);
+
+private:
+    int m_fd = -1;
+};
+
+Reservation::Reservation(const std::string &path)
+{
+    m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+Reservation::~Reservation()
+{
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+bool Reservation::held() const
+{
+    return m_fd >= 0;
+}
+
+// The lock belongs to our first descriptor, which libserialport does not
+// know; it moves to the descriptor libserialport opened, so that the port
+// holds one descriptor only.
+bool Reservation::claim(sp_port *port)
+{
+    int fd = -1;
+    if (m_fd < 0 || sp_get_port_handle(port, &fd) != SP_OK) return false;
+    ::close(m_fd);
+    m_fd = -1;
+    return claimDescriptor(fd);
+}
+
+// Settings libserialport leaves as the port had them: after this the port
+// has no flow control of any kind.
+bool clearFlowControl(sp_port *port)
+{
+    // libserialport looks for CRTSCTS in the wrong flag word when it turns
+    // flow control off, so a port that another program left with hardware
+    // flow control would keep it.
+    int fd = -1;
+    termios settings{};
+    if (sp_get_port_handle(port, &fd) != SP_OK || ::tcgetattr(fd, &settings) != 0) return false;
+    if ((settings.c_cflag & CRTSCTS) == 0) return true;
+    settings.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+    return ::tcsetattr(fd, TCSANOW, &settings) == 0;
+}
 
 // The one place where a libserialport result becomes the driver's: any
 // failure of an open port means the port no longer answers.
@@ -103,10 +177,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Device> openSerialDevice(const std::string &path)
+std::unique_ptr<Device> openSerialPort(const std::string &path)
 {
-    if (!mayBeSerialLine(path)) return nullptr;
-
     sp_port *port = nullptr;
     if (!succeeded(sp_get_port_by_name(path.c_str(), &port))) return nullptr;
     Reservation reservation(path);
@@ -119,6 +191,16 @@ std::unique_ptr<Device> openSerialDevice(const std::string &path)
     auto device = std::make_unique<SerialPort>(port);
     if (!reservation.claim(port)) return nullptr;
     return device;
+}
+
+bool claimDescriptor(int fd)
+{
+    if (fd < 0) return false;
+    if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return false;
+    // The lock keeps out programs that lock as well, TIOCEXCL every other
+    // opener that is not privileged.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
+    return ::ioctl(fd, TIOCEXCL) == 0;
 }
 
 } // namespace rscom
