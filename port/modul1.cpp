@@ -4,6 +4,8 @@
 
 #include <rscom.h>
 
+#include <QByteArray>
+
 #include <array>
 #include <utility>
 
@@ -31,7 +33,11 @@ Driver &driver()
     return *loaded;
 }
 
-enum Entry { kOpencom, kTxd, kDtr, kRts, kDcd, kDsr, kCts, kRi, kEntryCount };
+enum Entry { kOpencom, kTxd, kDtr, kRts, kDcd, kDsr, kCts, kRi, kComstatus, kEntryCount };
+
+// Room for COMSTATUS's detail: a path and three USB strings of at most 126
+// characters each, and the rest.
+constexpr std::int16_t kDetailSize = 2048;
 
 } // namespace
 
@@ -61,8 +67,8 @@ Driver::Driver(QString library) : m_library(std::move(library)), m_entries(new E
 Driver::~Driver() = default;
 
 // Resolves entry `index` on its first call and keeps it; nullptr after a
-// failure, which was reported once.
-template <typename Fn> Fn Driver::entry(int index, const char *name)
+// failure, which was reported once unless the entry may be missing.
+template <typename Fn> Fn Driver::entry(int index, const char *name, Missing missing)
 {
     void *&address = m_entries->address[index];
     if (address != nullptr) return reinterpret_cast<Fn>(address);
@@ -80,7 +86,7 @@ template <typename Fn> Fn Driver::entry(int index, const char *name)
     address = detail::findEntry(m_handle, name, reason);
     if (address == nullptr) {
         m_entries->failed[index] = true;
-        reportFailure(m_library, reason);
+        if (missing == Missing::Reported) reportFailure(m_library, reason);
         return nullptr;
     }
     return reinterpret_cast<Fn>(address);
@@ -131,6 +137,16 @@ std::int16_t Driver::RI()
     return fn != nullptr ? fn() : -1;
 }
 
+std::optional<std::int16_t> Driver::COMSTATUS(std::int16_t port, QString &detail)
+{
+    auto fn = entry<decltype(&::COMSTATUS)>(kComstatus, "COMSTATUS", Missing::Quiet);
+    if (fn == nullptr) return std::nullopt;
+    QByteArray text(kDetailSize, '\0');
+    const std::int16_t result = fn(port, text.data(), kDetailSize);
+    detail = QString::fromUtf8(text.constData());
+    return result;
+}
+
 std::int16_t OPENCOM(const QString &settings)
 {
     return driver().OPENCOM(settings);
@@ -162,6 +178,10 @@ std::int16_t CTS()
 std::int16_t RI()
 {
     return driver().RI();
+}
+std::optional<std::int16_t> COMSTATUS(std::int16_t port, QString &detail)
+{
+    return driver().COMSTATUS(port, detail);
 }
 
 } // namespace Modul1

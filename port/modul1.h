@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace Modul1
 {
@@ -28,6 +29,11 @@ std::int16_t DCD();
 std::int16_t DSR();
 std::int16_t CTS();
 std::int16_t RI();
+// Whether port n could be opened now, and why not, without opening it; the
+// driver's detail text goes to `detail`. Nothing when the driver has no
+// COMSTATUS: drivers made for the original entries lack it, and that is
+// never reported.
+std::optional<std::int16_t> COMSTATUS(std::int16_t port, QString &detail);
 
 // One loaded driver library. The entries above use the library the
 // ordinary search finds under libraryName(); tests may open others.
@@ -47,10 +53,13 @@ public:
     std::int16_t DSR();
     std::int16_t CTS();
     std::int16_t RI();
+    std::optional<std::int16_t> COMSTATUS(std::int16_t port, QString &detail);
 
 private:
     struct Entries;
-    template <typename Fn> Fn entry(int index, const char *name);
+    enum class Missing { Reported, Quiet };
+    template <typename Fn>
+    Fn entry(int index, const char *name, Missing missing = Missing::Reported);
 
     QString m_library;
     void *m_handle = nullptr;
