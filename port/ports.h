@@ -4,7 +4,9 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace Port
 {
@@ -23,13 +25,37 @@ QString title(int port);
 // "Otevřen port : COMn"
 QString openedMessage(int port);
 
-// "Port COMn nelze otevřít - je nepřístupný, nebo neexistuje"
-QString refusedMessage(int port);
+// "Port COMn nelze otevřít - je nepřístupný, nebo neexistuje", and on a
+// second line `why`, when it is known.
+QString refusedMessage(int port, const QString &why = {});
 
-// Opens ports 1 to 5 in turn with their settings. For each that fails calls
-// disableOption(n) and adds it to unavailablePorts, which starts empty:
-// "1," " 2," " 3," " 4," " 5 ". Never closes a port and never marks one.
-void probe(const std::function<void(int port)> &disableOption, QString &unavailablePorts);
+// What the driver tells of a port without opening it: its COMSTATUS result
+// (1 available, 0 missing, -1 no permission, -2 in use, -3 a console, -4 no
+// serial line) and the fields of its detail.
+struct State {
+    std::int16_t code = 0;
+    QString path, product, maker, serial, group, program, pid;
+};
+
+// The driver's state of `port`; nothing when the driver cannot tell one.
+std::optional<State> state(int port);
+
+// What a port option says of its port, its tooltip: the device on the first
+// line ("/dev/ttyUSB0 – FT232R USB UART (FTDI, A12345)"), and for a port
+// that cannot be used, why, on the second.
+QString description(const State &state);
+
+// Why the port cannot be used ("Port neexistuje."); empty for one that can.
+QString reason(const State &state);
+
+// Tells which of ports 1 to 5 can be opened: asks the driver's COMSTATUS
+// where it has one, and gives each option its description; otherwise opens
+// them in turn with their settings, never closing one. For each that
+// cannot be opened calls disableOption(n) and adds it to unavailablePorts,
+// which starts empty: "1," " 2," " 3," " 4," " 5 ". Never marks a port.
+void probe(const std::function<void(int port)> &disableOption,
+           const std::function<void(int port, const QString &text)> &describeOption,
+           QString &unavailablePorts);
 
 // The report of a probe: "Vyberte si port 1 - 5" when every port opened,
 // otherwise "Port(y) " + unavailablePorts + " nelze otevřít - jsou

@@ -52,7 +52,7 @@ Form2::Form2()
 
 void Form2::Form_Load()
 {
-    Port::probe([this](int port) { Frame1->disable(port); }, UnavailablePorts);
+    Frame1->probe(UnavailablePorts);
 }
 
 void Form2::markOption(int port)

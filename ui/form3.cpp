@@ -138,7 +138,7 @@ void Form3::Form_Load()
 {
     Obnova = static_cast<float>(Registry::get<Form1>()->interval());
     showInterval();
-    Port::probe([this](int port) { Frame1->disable(port); }, UnavailablePorts);
+    Frame1->probe(UnavailablePorts);
     for (int n = Port::kFirst; n <= Port::kLast; ++n) {
         if (Registry::get<Form2>()->isMarked(n)) markOption(n);
     }

@@ -42,6 +42,17 @@ void PortFrame::disable(int port)
     option(port)->setEnabled(false);
 }
 
+void PortFrame::describe(int port, const QString &text)
+{
+    option(port)->setToolTip(text);
+}
+
+void PortFrame::probe(QString &unavailablePorts)
+{
+    Port::probe([this](int port) { disable(port); },
+                [this](int port, const QString &text) { describe(port, text); }, unavailablePorts);
+}
+
 bool PortFrame::select(int port)
 {
     if (Modul1::OPENCOM(Port::settings(port)) != 0) {
@@ -57,7 +68,13 @@ bool PortFrame::select(int port)
 void PortFrame::reject(int port)
 {
     if (m_selected == port) m_selected = 0;
-    showMessage(Port::refusedMessage(port), true);
+    // Why, when the driver can tell: then the option says it too.
+    QString why;
+    if (const std::optional<Port::State> state = Port::state(port)) {
+        why = Port::reason(*state);
+        describe(port, Port::description(*state));
+    }
+    showMessage(Port::refusedMessage(port, why), true);
     disable(port);
     unmark(port);
 }

@@ -26,14 +26,21 @@ public:
     int markedPort() const; // 0 when none is marked
 
     void disable(int port);
+    // The option's tooltip: what the port is, and why it cannot be used.
+    void describe(int port, const QString &text);
+
+    // Finds out which ports can be opened: disables the options of those
+    // that cannot, and lists them in unavailablePorts.
+    void probe(QString &unavailablePorts);
 
     // Opens `port` for a selection. When the driver refuses it: tells the
     // user, disables and unmarks its option, marks again the port that was
     // selected before (if any) and returns false.
     bool select(int port);
 
-    // The port cannot be opened: tells the user, disables and unmarks its
-    // option, and forgets it as the selected port.
+    // The port cannot be opened: tells the user (and why, when the driver
+    // can tell), disables and unmarks its option, and forgets it as the
+    // selected port.
     void reject(int port);
 
 private:

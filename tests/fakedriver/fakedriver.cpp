@@ -1,8 +1,10 @@
 // A scriptable stand-in for the port driver: answers as the test says and
-// records every call. Built as librscom.so in a folder of its own, found by
+// records every call. Built with the original entries only, and as a
+// variant that has COMSTATUS as well. Built as librscom.so in a folder of its own, found by
 // the program's binding through the library search path.
 #include <rscom.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <mutex>
@@ -15,10 +17,16 @@ namespace
 
 struct State {
     std::array<int16_t, 256> openResult{}; // by port number
+    std::array<int16_t, 256> status{};     // COMSTATUS's result, by port number
+    std::array<std::string, 256> detail;   // and its detail
     int16_t dcd = 0, dsr = 0, cts = 0, ri = 0;
     std::string log;
     std::string snapshot;
-    State() { openResult.fill(1); }
+    State()
+    {
+        openResult.fill(1);
+        status.fill(1);
+    }
 };
 
 std::mutex g_lock;
@@ -72,6 +80,14 @@ FAKE_API void fake_set_inputs(int16_t dcd, int16_t dsr, int16_t cts, int16_t ri)
     g_state.dsr = dsr;
     g_state.cts = cts;
     g_state.ri = ri;
+}
+
+// What COMSTATUS answers for `port` (the variant that has it).
+FAKE_API void fake_set_status(int port, int16_t result, const char *detail)
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    g_state.status[static_cast<size_t>(port)] = result;
+    g_state.detail[static_cast<size_t>(port)] = detail != nullptr ? detail : "";
 }
 
 // Every call so far, one a line: "OPENCOM COM1,1200,N,8,1", "DTR 1", "DCD".
@@ -132,3 +148,19 @@ void RSCOM_CALL CLOSECOM(void)
 {
     read("CLOSECOM", nullptr);
 }
+
+#ifdef FAKE_WITH_COMSTATUS
+int16_t RSCOM_CALL COMSTATUS(int16_t port, char *detail, int16_t size)
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    record("COMSTATUS " + std::to_string(port));
+    if (port < 0 || port > 255) return 0;
+    const std::string &text = g_state.detail[static_cast<size_t>(port)];
+    if (detail != nullptr && size > 0) {
+        const size_t n = std::min(text.size(), static_cast<size_t>(size - 1));
+        text.copy(detail, n);
+        detail[n] = '\0';
+    }
+    return g_state.status[static_cast<size_t>(port)];
+}
+#endif

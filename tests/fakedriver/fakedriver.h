@@ -15,6 +15,8 @@ public:
     void reset();
     void setOpenResult(int port, std::int16_t result);
     void setInputs(std::int16_t dcd, std::int16_t dsr, std::int16_t cts, std::int16_t ri);
+    // What COMSTATUS answers, in the variant that has it.
+    void setStatus(int port, std::int16_t result, const QString &detail = {});
     void clearLog();
 
     // Every call so far.
@@ -28,6 +30,7 @@ private:
     void (*m_reset)() = nullptr;
     void (*m_setOpenResult)(int, std::int16_t) = nullptr;
     void (*m_setInputs)(std::int16_t, std::int16_t, std::int16_t, std::int16_t) = nullptr;
+    void (*m_setStatus)(int, std::int16_t, const char *) = nullptr;
     const char *(*m_log)() = nullptr;
     void (*m_clearLog)() = nullptr;
 };

@@ -33,6 +33,7 @@ FakeDriver::FakeDriver()
     m_setOpenResult = entry<decltype(m_setOpenResult)>(library, "fake_set_open_result");
     m_setInputs = entry<decltype(m_setInputs)>(library, "fake_set_inputs");
     m_log = entry<decltype(m_log)>(library, "fake_log");
+    m_setStatus = entry<decltype(m_setStatus)>(library, "fake_set_status");
     m_clearLog = entry<decltype(m_clearLog)>(library, "fake_clear_log");
 }
 
@@ -47,6 +48,10 @@ void FakeDriver::setOpenResult(int port, std::int16_t result)
 void FakeDriver::setInputs(std::int16_t dcd, std::int16_t dsr, std::int16_t cts, std::int16_t ri)
 {
     m_setInputs(dcd, dsr, cts, ri);
+}
+void FakeDriver::setStatus(int port, std::int16_t result, const QString &detail)
+{
+    m_setStatus(port, result, detail.toUtf8().constData());
 }
 void FakeDriver::clearLog()
 {

@@ -17,9 +17,12 @@ private slots:
     void init();
 
     void probeOpensEachPortOnceInOrder();
+    void probeWithoutComstatusIsQuietAndDescribesNothing();
     void probeReport_data();
     void probeReport();
     void texts();
+    void descriptions_data();
+    void descriptions();
 
     void bindingPassesCallsThrough();
     void entryMissingFromDriverIsReportedOnItsFirstCall();
@@ -41,13 +44,32 @@ void TestPort::probeOpensEachPortOnceInOrder()
     m_fake.setOpenResult(4, 0);
     std::vector<int> disabled;
     QString unavailable = QStringLiteral("left over");
-    Port::probe([&](int port) { disabled.push_back(port); }, unavailable);
+    Port::probe([&](int port) { disabled.push_back(port); }, [](int, const QString &) {},
+                unavailable);
 
     QCOMPARE(m_fake.log(), QStringList({"OPENCOM COM1,1200,N,8,1", "OPENCOM COM2,1200,N,8,1",
                                         "OPENCOM COM3,1200,N,8,1", "OPENCOM COM4,1200,N,8,1",
                                         "OPENCOM COM5,1200,N,8,1"}));
     QCOMPARE(disabled, (std::vector<int>{2, 4}));
     QCOMPARE(unavailable, QStringLiteral(" 2, 4,"));
+}
+
+// A driver made for the original entries has no COMSTATUS: the probe opens
+// the ports as it always did, and nobody is told that an entry is missing.
+void TestPort::probeWithoutComstatusIsQuietAndDescribesNothing()
+{
+    QStringList reports;
+    Modul1::setFailureHandler([&](const QString &, const QString &reason) { reports << reason; });
+    QStringList described;
+    QString unavailable;
+    Port::probe([](int) {}, [&](int port, const QString &) { described << QString::number(port); },
+                unavailable);
+    QCOMPARE(m_fake.calls().filter(QStringLiteral("OPENCOM")).size(), 5);
+    QVERIFY(reports.isEmpty());
+    QVERIFY(described.isEmpty());
+    QString detail;
+    QVERIFY(!Modul1::COMSTATUS(1, detail).has_value());
+    QVERIFY(reports.isEmpty());
 }
 
 void TestPort::probeReport_data()
@@ -80,7 +102,7 @@ void TestPort::probeReport()
 
     std::set<int> disabled;
     QString text;
-    Port::probe([&](int port) { disabled.insert(port); }, text);
+    Port::probe([&](int port) { disabled.insert(port); }, [](int, const QString &) {}, text);
 
     QFETCH(QString, unavailable);
     QCOMPARE(text, unavailable);
@@ -98,9 +120,84 @@ void TestPort::texts()
     QCOMPARE(Port::openedMessage(4), QStringLiteral("Otevřen port : COM4"));
     QCOMPARE(Port::refusedMessage(2),
              QStringLiteral("Port COM2 nelze otevřít - je nepřístupný, nebo neexistuje"));
+    QCOMPARE(Port::refusedMessage(3, QStringLiteral("Port je systémová konzole.")),
+             QStringLiteral("Port COM3 nelze otevřít - je nepřístupný, nebo neexistuje\n"
+                            "Port je systémová konzole."));
     QString allFive;
-    Port::probe([](int) {}, allFive);
+    Port::probe([](int) {}, [](int, const QString &) {}, allFive);
     QCOMPARE(allFive, QString());
+}
+
+// What a port option's tooltip says, for every answer of COMSTATUS, with and
+// without what the driver can tell of the device.
+void TestPort::descriptions_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QStringList>("fields"); // path, product, maker, serial, group, program, pid
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("reason");
+
+    const auto row = [](const char *name, int code, const QStringList &fields,
+                        const QString &description, const QString &reason = {}) {
+        QTest::newRow(name) << code << fields << description << reason;
+    };
+    const QString usb = QStringLiteral("/dev/ttyUSB0");
+    row("path alone", 1, {"/dev/ttyS1"}, "/dev/ttyS1");
+    row("product, maker, serial", 1, {usb, "FT232R USB UART", "FTDI", "A12345"},
+        "/dev/ttyUSB0 – FT232R USB UART (FTDI, A12345)");
+    row("product and maker", 1, {usb, "FT232R USB UART", "FTDI", ""},
+        "/dev/ttyUSB0 – FT232R USB UART (FTDI)");
+    row("product and serial", 1, {usb, "FT232R USB UART", "", "A12345"},
+        "/dev/ttyUSB0 – FT232R USB UART (A12345)");
+    row("product alone", 1, {usb, "FT232R USB UART"}, "/dev/ttyUSB0 – FT232R USB UART");
+    row("maker without product", 1, {usb, "", "FTDI", "A12345"}, "/dev/ttyUSB0");
+    row("virtual port", 1, {"loopback"}, "virtuální port se zkušební zástrčkou");
+    row("nothing known", 1, {}, "");
+
+    const QString missing = QStringLiteral("Port neexistuje.");
+    row("missing", 0, {}, missing, missing);
+    row("missing path", 0, {"/dev/ttyUSB3"}, "/dev/ttyUSB3\n" + missing, missing);
+    const QString group = QStringLiteral(
+        "Nemáte k portu oprávnění. Přidejte se do skupiny dialout a znovu se přihlaste.");
+    row("no permission, group", -1, {"/dev/ttyS1", "", "", "", "dialout"}, "/dev/ttyS1\n" + group,
+        group);
+    const QString denied = QStringLiteral("Nemáte k portu oprávnění.");
+    row("no permission", -1, {"/dev/ttyS1"}, "/dev/ttyS1\n" + denied, denied);
+    const QString both = QStringLiteral("Port používá jiný program: minicom (PID 4242).");
+    row("in use, name and pid", -2,
+        {usb, "FT232R USB UART", "FTDI", "A12345", "", "minicom", "4242"},
+        "/dev/ttyUSB0 – FT232R USB UART (FTDI, A12345)\n" + both, both);
+    const QString name = QStringLiteral("Port používá jiný program: minicom.");
+    row("in use, name", -2, {usb, "", "", "", "", "minicom"}, "/dev/ttyUSB0\n" + name, name);
+    const QString anyone = QStringLiteral("Port používá jiný program.");
+    row("in use, nobody seen", -2, {usb}, "/dev/ttyUSB0\n" + anyone, anyone);
+    const QString console = QStringLiteral("Port je systémová konzole.");
+    row("console", -3, {"/dev/ttyS0"}, "/dev/ttyS0\n" + console, console);
+    const QString serial = QStringLiteral("Není to sériový port s řídicími signály.");
+    row("no serial line", -4, {"/dev/null"}, "/dev/null\n" + serial, serial);
+    const QString other = QStringLiteral("Port nelze otevřít.");
+    row("unknown result", -5, {"/dev/ttyS4"}, "/dev/ttyS4\n" + other, other);
+    row("unknown positive result", 7, {}, other, other);
+}
+
+void TestPort::descriptions()
+{
+    QFETCH(int, code);
+    QFETCH(QStringList, fields);
+    while (fields.size() < 7)
+        fields << QString();
+    const Port::State state{static_cast<std::int16_t>(code),
+                            fields[0],
+                            fields[1],
+                            fields[2],
+                            fields[3],
+                            fields[4],
+                            fields[5],
+                            fields[6]};
+    QFETCH(QString, description);
+    QFETCH(QString, reason);
+    QCOMPARE(Port::description(state), description);
+    QCOMPARE(Port::reason(state), reason);
 }
 
 void TestPort::bindingPassesCallsThrough()

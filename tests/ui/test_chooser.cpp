@@ -60,6 +60,8 @@ void TestChooser::startupProbesAndDisablesUnavailablePorts()
     for (int n = 1; n <= 5; ++n) {
         QCOMPARE(option(n)->isEnabled(), n != 3 && n != 5);
         QVERIFY(!option(n)->isChecked());
+        // A driver without COMSTATUS tells nothing to put in a tooltip.
+        QVERIFY(option(n)->toolTip().isEmpty());
     }
     QVERIFY(!ok()->isEnabled());
     // Nothing else exists before a port is marked.
