@@ -67,7 +67,8 @@ fi
 
 # --- the program ------------------------------------------------------------
 
-export RSCOM_COM1=loopback RSCOM_COM2=loopback RSCOM_COM3=none RSCOM_COM4=loopback RSCOM_COM5=none
+# COM5 is a device that is no serial line: its option says so.
+export RSCOM_COM1=loopback RSCOM_COM2=loopback RSCOM_COM3=none RSCOM_COM4=loopback RSCOM_COM5=/dev/null
 
 "$program" >"$work/app.log" 2>&1 &
 app_pid=$!
@@ -156,6 +157,7 @@ is_pixel() {
 #   orange       the orange (255,128,0) drawn over black at any coverage
 #                (anti-aliased text): no blue, green half the red
 #   grey         a grey, neither black nor coloured
+#   dark         nearly black
 count() {
     convert "$1" -crop "$2" +repage -depth 8 txt:- | awk -v kind="$3" '
         /^#/ { next }
@@ -169,6 +171,8 @@ count() {
                 if (r "," g "," b == substr(kind, 7)) n++
             } else if (kind == "orange") {
                 if (r >= 100 && b <= 8 && 2 * g - r <= 6 && r - 2 * g <= 6) n++
+            } else if (kind == "dark") {
+                if (r <= 60 && g <= 60 && b <= 60) n++
             } else if (kind == "grey") {
                 d1 = r - g; d2 = g - b
                 if (r >= 40 && d1 <= 6 && d1 >= -6 && d2 <= 6 && d2 >= -6) n++
@@ -244,6 +248,46 @@ done
 for n in 3 5; do
     check "COM $n is disabled (no orange)" at_most "$work/chooser.png" "$(option_text $n 8 8)" orange 0
     check "COM $n is disabled (grey text)" at_least "$work/chooser.png" "$(option_text $n 8 8)" grey 30
+done
+
+# The visible window of the program's that is none of the ones given: a
+# tooltip is one of its own, with no title xdotool can find; waits up to 5 s.
+other_window() {
+    local id
+    for _ in $(seq 50); do
+        for id in $(xdotool search --onlyvisible --class '^lintara$' 2>/dev/null); do
+            case " $* " in *" $id "*) ;; *)
+                echo "$id"
+                return 0
+                ;;
+            esac
+        done
+        sleep 0.1
+    done
+    return 1
+}
+
+# The tooltip of the disabled COM 5 says what the port is and why it cannot be
+# used.
+xdotool mousemove --window "$chooser" 30 96 2>/dev/null
+tip=$(other_window "$chooser") || tip=
+check "hovering over the disabled COM 5 shows its tooltip" test -n "$tip"
+if [ -n "$tip" ]; then
+    sleep 0.2
+    shot root "$work/root.png"
+    crop "$work/root.png" 270x180+0+0 "$shots/chooser-tooltip.png"
+    geometry=$(xwininfo -id "$tip" | awk '/Absolute upper-left X/ { x = $4 } /Absolute upper-left Y/ { y = $4 }
+        /^ *Width:/ { w = $2 } /^ *Height:/ { h = $2 } END { print w "x" h "+" x "+" y }')
+    # Two lines of dark text on the tooltip's light ground.
+    height=${geometry#*x}
+    height=${height%%+*}
+    check "the tooltip is two lines high ($geometry)" test "$height" -ge 28
+    check "the tooltip's text is drawn" at_least "$work/root.png" "$geometry" dark 150
+fi
+xdotool mousemove 1000 750 2>/dev/null
+for _ in $(seq 30); do
+    [ -z "$tip" ] || ! xwininfo -id "$tip" 2>/dev/null | grep -q IsViewable && break
+    sleep 0.1
 done
 
 # --- b) choosing COM1, the message box, the monitor ---------------------------
