@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors and runs every
 # test. With --sanitize the build uses AddressSanitizer and
-# UndefinedBehaviorSanitizer, in a build folder of its own.
+# UndefinedBehaviorSanitizer, in a build folder of its own. With --tsan the
+# driver and its tests are built with ThreadSanitizer, in a folder of their
+# own, and the driver's tests run.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -20,7 +22,17 @@ if [ "${1:-}" = "--sanitize" ]; then
     export LSAN_OPTIONS=suppressions=$top/tests/lsan.supp:print_suppressions=0
 fi
 
+targets=(all)
+select=()
+if [ "${1:-}" = "--tsan" ]; then
+    build=$top/build-tsan
+    options+=(-DLINTARA_TSAN=ON)
+    export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+    targets=(driver_tests)
+    select=(-L driver)
+fi
+
 "$top/scripts/setup.sh" --tests
 cmake -S "$top" -B "$build" "${options[@]}" >/dev/null
-cmake --build "$build" -j"$(nproc)"
-ctest --test-dir "$build" --output-on-failure --timeout 600
+cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
+ctest --test-dir "$build" --output-on-failure --timeout 600 "${select[@]}"
