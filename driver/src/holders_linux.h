@@ -3,6 +3,7 @@
 // never by opening the device.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -14,16 +15,21 @@ namespace rscom
 // device that /proc/consoles lists.
 bool isSystemConsole(dev_t device);
 
+// Whether the last pass over the processes' descriptors may serve, when it
+// is younger than kScanLifetime, or a new one is made.
+enum class Scan { Recent, Fresh };
+constexpr std::chrono::milliseconds kScanLifetime{100};
+
 struct Holder {
     std::string program; // its name, when it can be seen
     std::string pid;
 };
 
 // Another process that holds the device `node` (found at `path`, kernel name
-// `name`): a flock on it in /proc/locks, a UUCP lock file LCK..name of a
-// live process, or an open descriptor on it in a /proc entry we may read.
-// This process never counts.
+// `name`): a flock on the node in /proc/locks, a UUCP lock file LCK..name of
+// a live process, or an open descriptor on the device in a /proc entry we
+// may read. This process never counts.
 std::optional<Holder> otherHolder(const std::string &path, const struct stat &node,
-                                  const std::string &name);
+                                  const std::string &name, Scan scan);
 
 } // namespace rscom

@@ -26,23 +26,7 @@ PortStatus status(Availability code, PortInfo info)
     return {code, std::move(info)};
 }
 
-} // namespace
-
-Target defaultTarget(int port)
-{
-    static DeviceNumbers numbering;
-    const std::map<int, FoundDevice> numbers = numbering.numbers();
-    const auto it = numbers.find(port);
-    if (it == numbers.end()) return {};
-    return {Target::Kind::Device, it->second.path, it->second.identity};
-}
-
-Target namedTarget(const std::string &name)
-{
-    return {Target::Kind::Device, name, name};
-}
-
-PortStatus inspect(const Target &target)
+PortStatus examine(const Target &target, Scan scan)
 {
     PortInfo info;
     info.path = target.path;
@@ -73,7 +57,7 @@ PortStatus inspect(const Target &target)
         return status(Availability::NoPermission, info);
     }
     const std::string name = tty ? tty->name : baseName(target.path);
-    if (const std::optional<Holder> holder = otherHolder(target.path, node, name)) {
+    if (const std::optional<Holder> holder = otherHolder(target.path, node, name, scan)) {
         info.program = holder->program;
         info.pid = holder->pid;
         return status(Availability::InUse, info);
@@ -81,11 +65,33 @@ PortStatus inspect(const Target &target)
     return status(Availability::Available, info);
 }
 
+} // namespace
+
+Target defaultTarget(int port)
+{
+    static DeviceNumbers numbering;
+    const std::map<int, FoundDevice> numbers = numbering.numbers();
+    const auto it = numbers.find(port);
+    if (it == numbers.end()) return {};
+    return {Target::Kind::Device, it->second.path, it->second.identity};
+}
+
+Target namedTarget(const std::string &name)
+{
+    return {Target::Kind::Device, name, name};
+}
+
+PortStatus inspect(const Target &target)
+{
+    return examine(target, Scan::Recent);
+}
+
 std::unique_ptr<Device> openDevice(const Target &target)
 {
-    // Decided before anything opens the port: an open raises DTR and RTS,
-    // and libserialport's applies its settings.
-    if (inspect(target).code != Availability::Available) return nullptr;
+    // Decided before anything opens the port, on what the processes hold
+    // now: an open raises DTR and RTS, and libserialport's applies its
+    // settings.
+    if (examine(target, Scan::Fresh).code != Availability::Available) return nullptr;
     return openSerialPort(target.path);
 }
 

@@ -60,16 +60,19 @@ std::string usbDeviceAbove(const std::string &device, std::string &interface)
     return {};
 }
 
-// Reads a tty's class folder: /sys/class/tty/NAME, or where /sys/dev/char
-// leads.
-std::optional<TtyDevice> readTty(const std::string &folder)
+// Reads the class folder of the tty `name`: /sys/class/tty/NAME, or where
+// /sys/dev/char leads.
+std::optional<TtyDevice> readTty(const std::string &folder, const std::string &name)
 {
+    // A virtual tty has no device: one look tells, before any path is
+    // resolved.
+    if (linkTarget(folder + "/device").empty()) return std::nullopt;
     const std::string device = canonicalPath(folder + "/device");
-    if (device.empty()) return std::nullopt; // a virtual tty
+    if (device.empty()) return std::nullopt;
     TtyDevice tty;
-    tty.name = baseName(canonicalPath(folder));
+    tty.name = name;
     tty.builtin = builtinNumber(tty.name);
-    tty.emptySlot = exists(folder + "/type") && readAttribute(folder + "/type") == "0";
+    tty.emptySlot = readAttribute(folder + "/type") == "0";
     tty.console = readAttribute(folder + "/console") == "Y";
 
     std::string interface;
@@ -108,7 +111,7 @@ std::vector<TtyDevice> findSerialDevices()
     if (dir == nullptr) return found;
     while (const dirent *entry = ::readdir(dir)) {
         if (entry->d_name[0] == '.') continue;
-        std::optional<TtyDevice> tty = readTty(classFolder + "/" + entry->d_name);
+        std::optional<TtyDevice> tty = readTty(classFolder + "/" + entry->d_name, entry->d_name);
         if (tty && !tty->emptySlot) found.push_back(*tty);
     }
     ::closedir(dir);
@@ -120,7 +123,7 @@ std::optional<TtyDevice> serialDeviceOf(dev_t device)
     const std::string folder = systemPaths().sys() + "/dev/char/" + std::to_string(major(device)) +
                                ":" + std::to_string(minor(device));
     if (baseName(linkTarget(folder + "/subsystem")) != "tty") return std::nullopt;
-    return readTty(folder);
+    return readTty(folder, baseName(linkTarget(folder)));
 }
 
 bool sysfsKnowsDevices()
