@@ -554,4 +554,29 @@ TEST(LinuxRealSystem, PseudoTerminalsAndMemoryDevicesAreNoSerialLines)
     ::close(master);
 }
 
+// This machine's own consoles, as /proc/consoles lists them, are consoles to
+// COMSTATUS, whatever COM number they have. Only asked about, never opened.
+TEST(LinuxRealSystem, TheMachinesConsolesAreConsoles)
+{
+    std::ifstream consoles("/proc/consoles");
+    std::string line;
+    int asked = 0;
+    while (std::getline(consoles, line)) {
+        unsigned devMajor = 0, devMinor = 0;
+        const size_t last = line.find_last_of(' ');
+        if (std::sscanf(line.c_str() + last + 1, "%u:%u", &devMajor, &devMinor) != 2) continue;
+        const std::string link =
+            "/sys/dev/char/" + std::to_string(devMajor) + ":" + std::to_string(devMinor);
+        std::error_code error;
+        const fs::path target = fs::read_symlink(link, error);
+        const std::string node = "/dev/" + target.filename().string();
+        if (error || !fs::exists(node)) continue;
+        mapPort(9, node);
+        EXPECT_EQ(comStatus(9).code, RSCOM_CONSOLE) << node;
+        ++asked;
+    }
+    unsetVariable("RSCOM_COM9");
+    if (asked == 0) GTEST_SKIP() << "this machine lists no console with a device node";
+}
+
 } // namespace
