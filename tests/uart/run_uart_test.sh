@@ -6,18 +6,19 @@
 # usage: run_uart_test.sh GUEST_TEST WORK_DIR
 #
 #   GUEST_TEST  the uart_guest_test program
-#   WORK_DIR    a folder in the build tree: the downloaded kernel is kept
-#               there between runs, and the initramfs and console log go there
+#   WORK_DIR    a folder in the build tree for the initramfs and the console log
 #
-# The kernel is Debian's stock amd64 kernel, fetched with apt-get download and
-# unpacked without installing it. Its 8250 driver, devtmpfs and gzip initramfs
-# support are built in, so the VM needs no modules.
+# The kernel is Debian's stock amd64 kernel, fetched and unpacked beforehand
+# by scripts/setup-vm-kernel.sh into $LINTARA_VM_KERNEL (by default
+# ${XDG_CACHE_HOME:-$HOME/.cache}/lintara/vm-kernel). Its 8250 driver,
+# devtmpfs and gzip initramfs support are built in, so the VM needs no modules.
 #
 # Exit status: 0 when every guest check passed; 1 when one failed or the VM
-# did not finish; 77 when the test cannot run here at all (no qemu, no
-# busybox, no kernel to be had).
+# did not finish; 77 when the test cannot run here at all (no qemu or
+# busybox, no kernel in the cache).
 #
-# Environment: UART_VM_TIMEOUT, seconds the VM may run (default 120).
+# Environment: UART_VM_TIMEOUT, seconds the VM may run (default 120);
+# LINTARA_VM_KERNEL, the kernel's cache folder.
 
 set -u -o pipefail
 
@@ -51,86 +52,18 @@ busybox=$(command -v busybox) || skip "busybox not found (Debian package busybox
 for tool in gzip timeout ldd find; do
     command -v "$tool" >/dev/null || skip "$tool not found"
 done
-"$busybox" cpio --help 2>&1 | grep -q -- '-o' ||
+# grep -q would end the pipe early, and busybox's SIGPIPE fail it.
+"$busybox" cpio --help 2>&1 | grep -- '-o' >/dev/null ||
     skip "this busybox cannot create cpio archives (Debian package busybox-static)"
 
 # --- the kernel --------------------------------------------------------------
 
-kernel_dir=$work/kernel
+# Fetched by the set-up, never here: a test does not download.
+setup_hint="run scripts/setup.sh --tests (or scripts/setup-vm-kernel.sh) first"
+kernel_dir=${LINTARA_VM_KERNEL:-${XDG_CACHE_HOME:-$HOME/.cache}/lintara/vm-kernel}
 kernel=$kernel_dir/vmlinux
-
-# The uncompressed kernel inside a vmlinuz: qemu boots it directly (PVH),
-# which takes half the time of booting the vmlinuz. Tries every place where a
-# compressed stream may start until one unpacks to an ELF image.
-unpack_vmlinux() {
-    local in=$1 out=$2 pattern command offset
-    local -a formats=(
-        '\xFD7zXZ\x00|xz -dcq'
-        '\x1F\x8B\x08|gzip -dcq'
-        '\x28\xB5\x2F\xFD|zstd -dcq'
-    )
-    for format in "${formats[@]}"; do
-        pattern=${format%%|*}
-        command=${format#*|}
-        command -v "${command%% *}" >/dev/null || continue
-        while IFS=: read -r offset _; do
-            # Trailing data after the stream makes the decompressor complain;
-            # what counts is whether an ELF image came out.
-            tail -c +"$((offset + 1))" "$in" | $command >"$out.part" 2>/dev/null
-            if [[ $(head -c 4 "$out.part" | od -An -tx1 | tr -d ' \n') == 7f454c46 ]]; then
-                mv "$out.part" "$out"
-                return 0
-            fi
-        done < <(LC_ALL=C grep -obUaP "$pattern" "$in")
-    done
-    rm -f "$out.part"
-    return 1
-}
-
-fetch_kernel() {
-    local download=$kernel_dir/download depends package
-    local -a found
-    command -v apt-get >/dev/null && command -v dpkg-deb >/dev/null || return 1
-    rm -rf "$download"
-    mkdir -p "$download/unpacked" || return 1
-    # The metapackage names the current kernel package.
-    (cd "$download" && apt-get download -q linux-image-amd64) >"$download/apt.log" 2>&1 || return 1
-    found=("$download"/linux-image-amd64_*.deb)
-    [[ -f ${found[0]} ]] || return 1
-    depends=$(dpkg-deb -f "${found[0]}" Depends)
-    package=${depends%%[ ,]*}
-    [[ $package == linux-image-* ]] || return 1
-    (cd "$download" && apt-get download -q "$package") >>"$download/apt.log" 2>&1 || return 1
-    found=("$download/${package}"_*.deb)
-    [[ -f ${found[0]} ]] || return 1
-    dpkg-deb -x "${found[0]}" "$download/unpacked" || return 1
-    found=("$download"/unpacked/boot/vmlinuz-*)
-    local vmlinuz=${found[0]}
-    [[ -f $vmlinuz ]] || return 1
-    if ! unpack_vmlinux "$vmlinuz" "$kernel"; then
-        echo "note: cannot unpack the kernel image; booting the compressed one"
-        cp "$vmlinuz" "$kernel" || return 1
-    fi
-    echo "$package" >"$kernel_dir/package"
-    rm -rf "$download"
-    return 0
-}
-
-if [[ ! -s $kernel || ! -s $kernel_dir/package ]]; then
-    mkdir -p "$kernel_dir"
-    echo "fetching the kernel (once; kept in $kernel_dir)"
-    if ! fetch_kernel; then
-        # The package lists may be missing or old: refresh them once.
-        if [[ $(id -u) -eq 0 ]] && apt-get update -q >"$kernel_dir/apt-update.log" 2>&1 &&
-            fetch_kernel; then
-            :
-        else
-            tail -n 5 "$kernel_dir/download/apt.log" 2>/dev/null
-            skip "cannot fetch Debian's linux-image-amd64 kernel with apt-get download"
-        fi
-    fi
-fi
-echo "kernel: $(cat "$kernel_dir/package")"
+[[ -s $kernel && -s $kernel_dir/package ]] || skip "no kernel for the VM in $kernel_dir: $setup_hint"
+echo "kernel: $(cat "$kernel_dir/package"), from $kernel_dir"
 
 # --- the initramfs -----------------------------------------------------------
 
