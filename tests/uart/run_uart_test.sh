@@ -6,16 +6,20 @@
 # usage: run_uart_test.sh GUEST_TEST WORK_DIR
 #
 #   GUEST_TEST  the uart_guest_test program
-#   WORK_DIR    a folder in the build tree for the initramfs and the console log
+#   WORK_DIR    a folder in the build tree for the initramfs, the console log
+#               and qemu's trace of the UARTs' register writes
 #
 # The kernel is Debian's stock amd64 kernel, fetched and unpacked beforehand
 # by scripts/setup-vm-kernel.sh into $LINTARA_VM_KERNEL (by default
 # ${XDG_CACHE_HOME:-$HOME/.cache}/lintara/vm-kernel). Its 8250 driver,
 # devtmpfs and gzip initramfs support are built in, so the VM needs no modules.
 #
-# Exit status: 0 when every guest check passed; 1 when one failed or the VM
-# did not finish; 77 when the test cannot run here at all (no qemu or
-# busybox, no kernel in the cache).
+# Afterwards vm_host.py checks qemu's trace: between the markers the guest
+# writes around its quiet stretches, no UART register may have been written.
+#
+# Exit status: 0 when every check passed; 1 when one failed or the VM did not
+# finish; 77 when the test cannot run here at all (no qemu, busybox or
+# python3, no kernel in the cache).
 #
 # Environment: UART_VM_TIMEOUT, seconds the VM may run (default 120);
 # LINTARA_VM_KERNEL, the kernel's cache folder.
@@ -40,6 +44,7 @@ if [[ $# -ne 2 ]]; then
 fi
 guest_test=$1
 work=$2
+here=$(cd "$(dirname "$0")" && pwd)
 vm_timeout=${UART_VM_TIMEOUT:-120}
 
 [[ -f $guest_test && -x $guest_test ]] || fail "guest test program not built: $guest_test"
@@ -49,6 +54,7 @@ work=$(cd "$work" && pwd)
 qemu=$(command -v qemu-system-x86_64) ||
     skip "qemu-system-x86_64 not found (Debian package qemu-system-x86)"
 busybox=$(command -v busybox) || skip "busybox not found (Debian package busybox-static)"
+python=$(command -v python3) || skip "python3 not found (Debian package python3)"
 for tool in gzip timeout ldd find; do
     command -v "$tool" >/dev/null || skip "$tool not found"
 done
@@ -113,21 +119,24 @@ chmod 755 "$root/init"
 # --- the VM ------------------------------------------------------------------
 
 console=$work/console.log
-rm -f "$console" "$work/qemu.err"
+trace=$work/trace.log
+rm -f "$console" "$trace" "$work/qemu.err" "$work/quiet.log"
 # qemu's option syntax doubles a comma inside a value.
-console_path=${console//,/,,}
+q() { printf '%s' "${1//,/,,}"; }
 
 # ttyS0 is the guest's console, ttyS1 and ttyS2 are 16550As with nothing
-# attached, ttyS3 a slot with no UART behind it.
+# attached, ttyS3 a slot with no UART behind it. serial_write logs every
+# register write of every UART.
 start=$(date +%s%N)
 timeout -k 5 "$vm_timeout" "$qemu" \
     -accel tcg -machine pc -m 256 -smp 1 \
     -nodefaults -display none -monitor none -no-reboot \
     -kernel "$kernel" -initrd "$initramfs" \
     -append "console=ttyS0 quiet loglevel=1 panic=-1 8250.nr_uarts=4 rdinit=/init lintara.guest=1" \
-    -chardev "file,id=console,path=$console_path" -serial chardev:console \
+    -chardev "file,id=console,path=$(q "$console")" -serial chardev:console \
     -chardev null,id=uart1 -serial chardev:uart1 \
     -chardev null,id=uart2 -serial chardev:uart2 \
+    -trace serial_write -D "$trace" \
     </dev/null >"$work/qemu.err" 2>&1
 qemu_status=$?
 end=$(date +%s%N)
@@ -146,7 +155,7 @@ show_vm_messages() {
     echo "---- qemu ----"
     cat "$work/qemu.err"
     echo "---- guest console, other than the test's lines (last 200) ----"
-    grep -v -E '^(PASS |FAIL |info |-- |SUMMARY: )' "$log" | tail -n 200
+    grep -v -E '^(PASS |FAIL |KNOWN |info |-- |SUMMARY: |QUIET |LINTARA-HOST )' "$log" | tail -n 200
     echo "----"
 }
 
@@ -164,6 +173,7 @@ echo "----"
 
 passed=$(grep -c '^PASS ' "$log")
 failed=$(grep -c '^FAIL ' "$log")
+known=$(grep -c '^KNOWN ' "$log")
 summary=$(grep -m 1 '^SUMMARY: ' "$log")
 exit_line=$(grep -m 1 '^LINTARA-GUEST-EXIT ' "$log")
 guest_status=${exit_line#LINTARA-GUEST-EXIT }
@@ -174,7 +184,7 @@ if [[ -z $summary ]]; then
     [[ $qemu_status -eq 124 ]] && echo "FAIL: the VM did not power off within ${vm_timeout} s"
     show_vm_messages
     verdict=1
-elif [[ $summary != "SUMMARY: $passed passed, $failed failed" ]]; then
+elif [[ $summary != "SUMMARY: $passed passed, $failed failed, $known known" ]]; then
     echo "FAIL: the guest's summary ($summary) does not match its check lines"
     verdict=1
 elif [[ $failed -ne 0 || $guest_status != 0 ]]; then
@@ -186,5 +196,29 @@ elif [[ $passed -eq 0 ]]; then
     verdict=1
 fi
 
-echo "$passed passed, $failed failed"
+# The host's part: the register writes within the guest's quiet stretches.
+echo "---- host ----"
+"$python" "$here/vm_host.py" quiet "$trace" "$log" >"$work/quiet.log" 2>&1
+quiet_status=$?
+# A helper that broke without a verdict of its own fails the run too.
+if [[ $quiet_status -ne 0 ]] && ! grep -q '^FAIL host: ' "$work/quiet.log"; then
+    echo "FAIL host: vm_host.py quiet ended with status $quiet_status" >>"$work/quiet.log"
+fi
+cat "$work/quiet.log"
+echo "----"
+host_passed=$(grep -c '^PASS host: ' "$work/quiet.log")
+host_failed=$(grep -c '^FAIL host: ' "$work/quiet.log")
+if [[ $host_failed -ne 0 ]]; then
+    echo "FAIL: $host_failed host check(s) failed"
+    grep '^FAIL host: ' "$work/quiet.log"
+    verdict=1
+fi
+
+# Checks that fail through a driver fault already reported: listed, not
+# counted as failures.
+if [[ $known -ne 0 ]]; then
+    echo "$known known driver fault(s), not counted as failures:"
+    grep '^KNOWN ' "$log"
+fi
+echo "$((passed + host_passed)) passed, $((failed + host_failed)) failed"
 exit "$verdict"
