@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Boots a small Linux VM under qemu with emulated 16550A UARTs and runs
-# uart_guest_test in it: the driver's real-port backend on the kernel's own
-# 8250 serial driver.
+# Boots a small Linux VM under qemu with emulated 16550A UARTs and a USB
+# serial adapter, and runs uart_guest_test in it: the driver's real-port
+# backend on the kernel's own 8250 and USB serial drivers.
 #
 # usage: run_uart_test.sh GUEST_TEST WORK_DIR
 #
@@ -9,13 +9,16 @@
 #   WORK_DIR    a folder in the build tree for the initramfs, the console log
 #               and qemu's trace of the UARTs' register writes
 #
-# The kernel is Debian's stock amd64 kernel, fetched and unpacked beforehand
-# by scripts/setup-vm-kernel.sh into $LINTARA_VM_KERNEL (by default
-# ${XDG_CACHE_HOME:-$HOME/.cache}/lintara/vm-kernel). Its 8250 driver,
-# devtmpfs and gzip initramfs support are built in, so the VM needs no modules.
+# The kernel is Debian's stock amd64 kernel with a few of its own modules,
+# fetched and unpacked beforehand by scripts/setup-vm-kernel.sh into
+# $LINTARA_VM_KERNEL (by default ${XDG_CACHE_HOME:-$HOME/.cache}/lintara/vm-kernel).
+# Its 8250 driver, devtmpfs and gzip initramfs support are built in; the USB
+# serial checks load the modules.
 #
-# Afterwards vm_host.py checks qemu's trace: between the markers the guest
-# writes around its quiet stretches, no UART register may have been written.
+# While the VM runs, vm_host.py unplugs and plugs the USB adapter when the
+# guest asks for it on its console. Afterwards it checks qemu's trace: between
+# the markers the guest writes around its quiet stretches, no UART register
+# may have been written.
 #
 # Exit status: 0 when every check passed; 1 when one failed or the VM did not
 # finish; 77 when the test cannot run here at all (no qemu, busybox or
@@ -68,7 +71,14 @@ done
 setup_hint="run scripts/setup.sh --tests (or scripts/setup-vm-kernel.sh) first"
 kernel_dir=${LINTARA_VM_KERNEL:-${XDG_CACHE_HOME:-$HOME/.cache}/lintara/vm-kernel}
 kernel=$kernel_dir/vmlinux
-[[ -s $kernel && -s $kernel_dir/package ]] || skip "no kernel for the VM in $kernel_dir: $setup_hint"
+[[ -s $kernel && -s $kernel_dir/package && -s $kernel_dir/modules/order ]] ||
+    skip "no kernel for the VM in $kernel_dir: $setup_hint"
+modules=()
+while read -r module; do
+    [[ -s $kernel_dir/modules/$module.ko ]] ||
+        skip "the VM kernel's cache lacks the module $module: $setup_hint"
+    modules+=("$module")
+done <"$kernel_dir/modules/order"
 echo "kernel: $(cat "$kernel_dir/package"), from $kernel_dir"
 
 # --- the initramfs -----------------------------------------------------------
@@ -76,7 +86,7 @@ echo "kernel: $(cat "$kernel_dir/package"), from $kernel_dir"
 root=$work/initramfs
 initramfs=$work/initramfs.gz
 rm -rf "$root" "$initramfs"
-mkdir -p "$root"/{bin,dev,proc,sys} || fail "cannot make $root"
+mkdir -p "$root"/{bin,dev,proc,sys,modules} || fail "cannot make $root"
 
 # Copies a program and, when it is linked dynamically, its libraries and
 # loader, to the same paths in the initramfs.
@@ -95,6 +105,11 @@ for applet in sh mount poweroff; do
     ln -s busybox "$root/bin/$applet"
 done
 install_program "$guest_test" /uart_guest_test || fail "cannot copy $guest_test"
+# The guest test loads them in this order.
+for module in "${modules[@]}"; do
+    cp "$kernel_dir/modules/$module.ko" "$root/modules/" || fail "cannot copy $module.ko"
+done
+cp "$kernel_dir/modules/order" "$root/modules/order" || fail "cannot copy the modules' order"
 # Only this initramfs has the marker, and only this VM's command line has
 # lintara.guest=1: the guest test refuses to run without both.
 : >"$root/lintara-guest"
@@ -120,13 +135,18 @@ chmod 755 "$root/init"
 
 console=$work/console.log
 trace=$work/trace.log
-rm -f "$console" "$trace" "$work/qemu.err" "$work/quiet.log"
+rm -f "$console" "$trace" "$work/qemu.err" "$work/host.log" "$work/quiet.log"
+# A socket's path has a short limit: a folder of its own under /tmp.
+sockets=$(mktemp -d "${TMPDIR:-/tmp}/lintara-vm.XXXXXX") || fail "cannot make a socket folder"
+trap 'rm -rf "$sockets"' EXIT
+qmp=$sockets/qmp
 # qemu's option syntax doubles a comma inside a value.
 q() { printf '%s' "${1//,/,,}"; }
 
 # ttyS0 is the guest's console, ttyS1 and ttyS2 are 16550As with nothing
-# attached, ttyS3 a slot with no UART behind it. serial_write logs every
-# register write of every UART.
+# attached, ttyS3 a slot with no UART behind it. The USB adapter is an FTDI
+# chip on an xHCI controller; always-plugged lets it attach to a null
+# chardev. serial_write logs every register write of every UART.
 start=$(date +%s%N)
 timeout -k 5 "$vm_timeout" "$qemu" \
     -accel tcg -machine pc -m 256 -smp 1 \
@@ -136,10 +156,19 @@ timeout -k 5 "$vm_timeout" "$qemu" \
     -chardev "file,id=console,path=$(q "$console")" -serial chardev:console \
     -chardev null,id=uart1 -serial chardev:uart1 \
     -chardev null,id=uart2 -serial chardev:uart2 \
+    -chardev null,id=c0 -device qemu-xhci,id=xhci \
+    -device usb-serial,id=usbser0,chardev=c0,always-plugged=on,port=1,serial=AAA111 \
+    -qmp "unix:$(q "$qmp"),server=on,wait=off" \
     -trace serial_write -D "$trace" \
-    </dev/null >"$work/qemu.err" 2>&1
+    </dev/null >"$work/qemu.err" 2>&1 &
+vm=$!
+"$python" "$here/vm_host.py" drive "$console" "$qmp" "$vm" >"$work/host.log" 2>&1 &
+driver=$!
+wait "$vm"
 qemu_status=$?
 end=$(date +%s%N)
+wait "$driver"
+driver_status=$?
 elapsed=$(((end - start) / 1000000))
 printf 'VM run took %d.%03d s (boot to power-off, qemu status %d)\n' \
     $((elapsed / 1000)) $((elapsed % 1000)) "$qemu_status"
@@ -196,21 +225,25 @@ elif [[ $passed -eq 0 ]]; then
     verdict=1
 fi
 
-# The host's part: the register writes within the guest's quiet stretches.
+# The host's part: the adapter's unplugging and plugging as the guest asked,
+# and the register writes within the guest's quiet stretches.
 echo "---- host ----"
 "$python" "$here/vm_host.py" quiet "$trace" "$log" >"$work/quiet.log" 2>&1
 quiet_status=$?
 # A helper that broke without a verdict of its own fails the run too.
+if [[ $driver_status -ne 0 ]] && ! grep -q '^FAIL host: ' "$work/host.log"; then
+    echo "FAIL host: vm_host.py drive ended with status $driver_status" >>"$work/host.log"
+fi
 if [[ $quiet_status -ne 0 ]] && ! grep -q '^FAIL host: ' "$work/quiet.log"; then
     echo "FAIL host: vm_host.py quiet ended with status $quiet_status" >>"$work/quiet.log"
 fi
-cat "$work/quiet.log"
+cat "$work/host.log" "$work/quiet.log"
 echo "----"
-host_passed=$(grep -c '^PASS host: ' "$work/quiet.log")
-host_failed=$(grep -c '^FAIL host: ' "$work/quiet.log")
+host_passed=$(cat "$work/host.log" "$work/quiet.log" | grep -c '^PASS host: ')
+host_failed=$(cat "$work/host.log" "$work/quiet.log" | grep -c '^FAIL host: ')
 if [[ $host_failed -ne 0 ]]; then
     echo "FAIL: $host_failed host check(s) failed"
-    grep '^FAIL host: ' "$work/quiet.log"
+    cat "$work/host.log" "$work/quiet.log" | grep '^FAIL host: '
     verdict=1
 fi
 

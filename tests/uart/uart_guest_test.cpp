@@ -4,7 +4,8 @@
 //
 // The VM has three UARTs, each with nothing attached: ttyS0 (its console),
 // ttyS1 and ttyS2. ttyS3 is a port slot with no UART behind it, and the
-// kernel makes four slots, so ttyS9 does not exist.
+// kernel makes four slots, so ttyS9 does not exist. It also has a USB serial
+// adapter, which appears once the USB checks load its modules.
 //
 // The checks of COMSTATUS come first, with the COM numbers the driver gives
 // by itself; the checks of a single UART then name their ports with
@@ -356,10 +357,14 @@ Child startChild(const std::function<int()> &body)
     return {pid, toChild[1], fromChild[0]};
 }
 
-// This program again, in one of its helper modes.
-Child startSelf(const std::vector<std::string> &args)
+// This program again, in one of its helper modes, with `env` added to its
+// environment.
+Child startSelf(const std::vector<std::string> &args,
+                const std::vector<std::pair<std::string, std::string>> &env = {})
 {
-    return startChild([args]() {
+    return startChild([args, env]() {
+        for (const auto &[name, value] : env)
+            setenv(name.c_str(), value.c_str(), 1);
         std::vector<char *> argv;
         std::string self = "/proc/self/exe";
         argv.push_back(self.data());
@@ -1715,6 +1720,293 @@ void checkClose()
     expectOutputs("close: DTR and RTS inactive after that open", false, false);
 }
 
+// --- a USB serial adapter ------------------------------------------------------
+//
+// qemu's usb-serial: an FTDI adapter with the serial number AAA111, whose
+// inputs DCD, DSR and CTS are on and RI off. The host unplugs and plugs it
+// when this program asks on the console; this program waits for its device
+// node to vanish or appear. Its COM number is given automatically: COM1 to
+// COM3 are the UARTs, and at first RSCOM_COM4=none keeps COM4 from it, so it
+// takes COM5, and keeps COM5 once COM4 is free.
+
+constexpr const char *kAdapter = "/dev/ttyUSB0";
+constexpr const char *kAdapterRenamed = "/dev/ttyUSB1";
+constexpr int kAdapterPort = 5;
+constexpr const char *kCom5 = "COM5,1200,N,8,1";
+const Inputs kAdapterInputs{1, 1, 1, 0};
+
+Status adapterStatus(const char *path)
+{
+    return status(1, path, "QEMU USB SERIAL", "QEMU", "AAA111");
+}
+
+int g_requests = 0;
+
+void askHost(const char *action)
+{
+    std::printf("LINTARA-HOST %d %s\n", ++g_requests, action);
+    std::fflush(stdout);
+}
+
+// Seconds until `path` exists (or is gone); -1 when it did not within `limit`.
+double waitForNode(const char *path, bool present, double limit)
+{
+    const double t0 = seconds();
+    while (seconds() - t0 < limit) {
+        if ((access(path, F_OK) == 0) == present) return seconds() - t0;
+        sleepMs(20);
+    }
+    return -1;
+}
+
+std::string ms(double secondsTaken)
+{
+    return std::to_string(static_cast<int>(secondsTaken * 1000)) + " ms";
+}
+
+bool loadModules()
+{
+    std::ifstream order("/modules/order");
+    std::string name;
+    bool ok = true;
+    int count = 0;
+    while (std::getline(order, name)) {
+        const std::string path = "/modules/" + name + ".ko";
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const bool loaded =
+            fd >= 0 && (syscall(SYS_finit_module, fd, "", 0) == 0 || errno == EEXIST);
+        ok &= check("usb: module " + name + " loaded", loaded, errnoText(errno));
+        if (fd >= 0) ::close(fd);
+        ++count;
+    }
+    return check("usb: the modules' list is there", count > 0) && ok;
+}
+
+// The numbers' file's lines for the adapter: "5\t<seconds>\t<identity>".
+std::vector<std::string> adapterLines()
+{
+    std::ifstream in(kNumbersFile);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find("serial AAA111") != std::string::npos) lines.push_back(line);
+    }
+    return lines;
+}
+
+// False when the adapter never appeared: the other USB checks need it.
+bool checkUsbNumber()
+{
+    group("usb");
+    CLOSECOM();
+    unmapAll();
+    setenv("RSCOM_COM4", "none", 1);
+    const double t0 = seconds();
+    if (!loadModules()) return false;
+    const double took = waitForNode(kAdapter, true, 10);
+    if (!check("usb: the adapter appears as ttyUSB0", took >= 0, "not within 10 s")) return false;
+    info("usb: ttyUSB0 appeared " + ms(seconds() - t0) + " after the first module's load");
+
+    expectStatus("usb: the adapter is COM5, as COM4 is taken", comStatus(5),
+                 adapterStatus(kAdapter));
+    expectStatus("usb: COM4 is none", comStatus(4), status(0, ""));
+    const std::vector<std::string> lines = adapterLines();
+    check("usb: the numbers' file remembers it as COM5, by its serial number",
+          lines.size() == 1 && lines[0].compare(0, 2, "5\t") == 0 &&
+              lines[0].find("\tusb 0403:6001 serial AAA111") != std::string::npos,
+          std::to_string(lines.size()) + " lines" + (lines.empty() ? "" : ": " + lines[0]));
+
+    unsetenv("RSCOM_COM4");
+    expectStatus("usb: it keeps COM5 when COM4 is free", comStatus(5), adapterStatus(kAdapter));
+    expectStatus("usb: COM4 stays nothing", comStatus(4), status(0, ""));
+
+    std::vector<Status> probe(5);
+    quietly("the probe with the adapter: COMSTATUS(1) to COMSTATUS(5)", [&]() {
+        for (int port = 1; port <= 5; ++port)
+            probe[static_cast<size_t>(port - 1)] = comStatus(port);
+    });
+    expectStatus("usb: probe: COM2 is ttyS1", probe[1], status(1, kPort));
+    expectStatus("usb: probe: COM5 is the adapter", probe[4], adapterStatus(kAdapter));
+    return true;
+}
+
+// Asks the host to unplug the adapter and waits until its node is gone.
+bool unplugAdapter(const std::string &name, const char *path)
+{
+    askHost("unplug");
+    const double gone = waitForNode(path, false, 10);
+    if (gone >= 0) info(name + "node gone " + ms(gone) + " after the request");
+    return check(name + "the adapter is unplugged", gone >= 0,
+                 "its node is still there after 10 s");
+}
+
+bool plugAdapter(const std::string &name, const char *path)
+{
+    askHost("plug");
+    const double back = waitForNode(path, true, 10);
+    if (back >= 0) info(name + std::string(path) + " appeared " + ms(back) + " after the request");
+    return check(name + "the adapter is back as " + path, back >= 0, "not within 10 s");
+}
+
+void checkUsbReplug()
+{
+    group("usb-replug");
+    if (!unplugAdapter("usb-replug: ", kAdapter)) return;
+    expectStatus("usb-replug: COM5 is nothing while it is gone", comStatus(5), status(0, ""));
+    expectStatus("usb-replug: COM4 is still nothing: COM5 stays the adapter's", comStatus(4),
+                 status(0, ""));
+    if (!plugAdapter("usb-replug: ", kAdapter)) return;
+    expectStatus("usb-replug: it is COM5 again", comStatus(5), adapterStatus(kAdapter));
+}
+
+// Helper mode: a program that keeps a device open, without a lock.
+int keepOpen(const char *path)
+{
+    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    reply(fd >= 0 ? "open" : "open: " + errnoText(errno));
+    waitForEnd();
+    return 0;
+}
+
+// Helper mode: COMSTATUS of one port in a fresh process.
+int statusOf(const char *port)
+{
+    reply(text(comStatus(std::atoi(port))));
+    return 0;
+}
+
+void checkUsbRestart()
+{
+    group("usb-restart");
+    Child again = startSelf({"--status", "5"});
+    const std::string restarted = readReply(again);
+    finishChild(again);
+    check("usb-restart: a new process finds the adapter as COM5",
+          restarted == text(adapterStatus(kAdapter)), restarted);
+    // Without the numbers' file it would be COM4: the file is what keeps it.
+    Child fresh = startSelf({"--status", "4"}, {{"XDG_STATE_HOME", "/state-new"}});
+    const std::string unremembered = readReply(fresh);
+    finishChild(fresh);
+    check("usb-restart: a process with no numbers' file gives it COM4",
+          unremembered == text(adapterStatus(kAdapter)), unremembered);
+}
+
+// Calls the readers, as the program's polling does, until they give `want`;
+// the seconds it took, or -1.
+double waitForInputs(const Inputs &want, double limit)
+{
+    const double t0 = seconds();
+    while (seconds() - t0 < limit) {
+        if (readInputs() == want) return seconds() - t0;
+        sleepMs(20);
+    }
+    return -1;
+}
+
+// The driver's descriptor on `path`, or -1: nothing else in this process
+// opens the adapter.
+int driverFd(const std::string &path)
+{
+    const std::vector<int> fds = fdsOn(path);
+    return fds.size() == 1 ? fds[0] : -1;
+}
+
+// DTR and RTS as the kernel's driver of the adapter has them, asked on the
+// driver's own descriptor: another open would raise both.
+std::string adapterOutputs(const char *path)
+{
+    const int fd = driverFd(path);
+    if (fd < 0) return std::to_string(fdsOn(path).size()) + " driver descriptors on " + path;
+    const int bits = modemBits(fd);
+    if (bits < 0) return "TIOCMGET: " + errnoText(errno);
+    return outputs(bits & TIOCM_DTR, bits & TIOCM_RTS);
+}
+
+// One unplug of the held adapter, found at `from`, which comes back at `to`.
+// The levels set while it is gone come back with it, or, when nothing is
+// called while it is gone, the levels set before.
+struct Replug {
+    const char *from;
+    const char *to;
+    bool dtr, rts;
+    bool callWhileGone = true;
+    std::function<void()> during = {};
+    const char *fault = nullptr; // a known driver fault that keeps it from coming back
+};
+
+void heldReplug(const std::string &name, const Replug &r)
+{
+    DTR(r.callWhileGone ? !r.dtr : r.dtr);
+    RTS(r.callWhileGone ? !r.rts : r.rts);
+    if (!unplugAdapter(name, r.from)) return;
+    if (r.callWhileGone) {
+        const double dead = waitForInputs({-1, -1, -1, -1}, 5);
+        check(name + "readers give -1 while it is gone", dead >= 0, "read " + text(readInputs()));
+        DTR(r.dtr);
+        RTS(r.rts);
+        if (r.during) r.during();
+    }
+    if (!plugAdapter(name, r.to)) return;
+    // They answer within a retry period or two; a port known not to come
+    // back is not waited for long.
+    const double limit = r.fault ? 2 : 5;
+    const double back = waitForInputs(kAdapterInputs, limit);
+    if (back >= 0) info(name + "readers answered " + ms(back) + " after the node appeared");
+    const std::string readers = name + "readers work again by themselves";
+    const std::string read = "read " + text(readInputs()) + " for " + ms(limit);
+    if (!(r.fault ? knownFault(readers, back >= 0, read, r.fault)
+                  : check(readers, back >= 0, read)))
+        return;
+    check(name + "DTR and RTS as last set", adapterOutputs(r.to) == outputs(r.dtr, r.rts),
+          adapterOutputs(r.to) + ", want " + outputs(r.dtr, r.rts));
+    expectStatus(name + "COMSTATUS(5): ours, available", comStatus(kAdapterPort),
+                 adapterStatus(r.to));
+}
+
+void checkUsbHeld()
+{
+    group("usb-held");
+    const int opened = OPENCOM(kCom5);
+    if (!check("usb-held: OPENCOM(COM5,1200,N,8,1) returns 1", opened == 1,
+               "returned " + std::to_string(opened) + "; " + diagnose(kAdapter)))
+        return;
+    expectInputs("usb-held: the adapter's inputs", kAdapterInputs);
+    DTR(1);
+    RTS(0);
+    check("usb-held: DTR on, RTS off reach the adapter",
+          adapterOutputs(kAdapter) == outputs(true, false), adapterOutputs(kAdapter));
+
+    heldReplug("usb-held: replug 1: ", {kAdapter, kAdapter, true, false});
+    heldReplug("usb-held: replug 2: ", {kAdapter, kAdapter, false, true});
+
+    // The old name stays taken while another program keeps its dead
+    // descriptor: the adapter comes back as ttyUSB1. A program of its own: a
+    // forked child would share the driver's descriptor.
+    Child keeper = startSelf({"--keep", kAdapter});
+    const std::string kept = readReply(keeper);
+    if (check("usb-held: another program opens ttyUSB0 too", kept == "open", kept)) {
+        heldReplug("usb-held: new name: ", {kAdapter, kAdapterRenamed, true, true});
+        const std::vector<std::string> lines = adapterLines();
+        check("usb-held: new name: still one line for it in the numbers' file, COM5",
+              lines.size() == 1 && lines[0].compare(0, 2, "5\t") == 0,
+              std::to_string(lines.size()) + " lines");
+    }
+    finishChild(keeper);
+    if (access(kAdapterRenamed, F_OK) != 0) return;
+
+    // Nothing calls the driver while the adapter is out: its own dead
+    // descriptor keeps ttyUSB1 taken, and the adapter returns as ttyUSB0.
+    heldReplug("usb-held: unnoticed: ", {kAdapterRenamed, kAdapter, false, false, false});
+
+    // The program asks for the port again while the adapter is out, as a
+    // user choosing it anew would: refused, and the port stays the driver's.
+    int reopened = -1;
+    heldReplug("usb-held: OPENCOM while gone: ",
+               {kAdapter, kAdapter, true, false, true, [&]() { reopened = OPENCOM(kCom5); },
+                "OPENCOM of a held, numbered port whose device is out lets the port go"});
+    check("usb-held: OPENCOM while gone: it returned 0", reopened == 0,
+          "returned " + std::to_string(reopened));
+}
+
 bool inGuest()
 {
     if (access(kGuestMarker, F_OK) != 0) return false;
@@ -1739,6 +2031,8 @@ int main(int argc, char **argv)
     }
     if (argc == 3 && std::strcmp(argv[1], "--hold") == 0) return holdWithDriver(argv[2]);
     if (argc == 2 && std::strcmp(argv[1], "--list-fds") == 0) return listFds();
+    if (argc == 3 && std::strcmp(argv[1], "--status") == 0) return statusOf(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "--keep") == 0) return keepOpen(argv[2]);
     if (argc != 1) {
         std::fprintf(stderr, "usage: %s\n", argv[0]);
         return 2;
@@ -1769,6 +2063,11 @@ int main(int argc, char **argv)
             checkManyOpens();
             checkUnplug();
             checkClose();
+        }
+        if (checkUsbNumber()) {
+            checkUsbReplug();
+            checkUsbRestart();
+            checkUsbHeld();
         }
     }
     alarm(0);
