@@ -23,7 +23,8 @@ set -u -o pipefail
 # The USB serial adapter's stack, each after the modules it depends on.
 readonly MODULES=(usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio)
 
-cache=${LINTARA_VM_KERNEL:-${XDG_CACHE_HOME:-$HOME/.cache}/lintara/vm-kernel}
+home=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
+cache=${LINTARA_VM_KERNEL:-${XDG_CACHE_HOME:-$home/.cache}/lintara/vm-kernel}
 
 complete() {
     local m

@@ -69,7 +69,8 @@ done
 
 # Fetched by the set-up, never here: a test does not download.
 setup_hint="run scripts/setup.sh --tests (or scripts/setup-vm-kernel.sh) first"
-kernel_dir=${LINTARA_VM_KERNEL:-${XDG_CACHE_HOME:-$HOME/.cache}/lintara/vm-kernel}
+home=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
+kernel_dir=${LINTARA_VM_KERNEL:-${XDG_CACHE_HOME:-$home/.cache}/lintara/vm-kernel}
 kernel=$kernel_dir/vmlinux
 [[ -s $kernel && -s $kernel_dir/package && -s $kernel_dir/modules/order ]] ||
     skip "no kernel for the VM in $kernel_dir: $setup_hint"
