@@ -1948,7 +1948,7 @@ void heldReplug(const std::string &name, const Replug &r)
     if (!plugAdapter(name, r.to)) return;
     // They answer within a retry period or two; a port known not to come
     // back is not waited for long.
-    const double limit = r.fault ? 2 : 5;
+    const double limit = r.fault ? 1 : 5;
     const double back = waitForInputs(kAdapterInputs, limit);
     if (back >= 0) info(name + "readers answered " + ms(back) + " after the node appeared");
     const std::string readers = name + "readers work again by themselves";
@@ -1970,6 +1970,14 @@ void checkUsbHeld()
                "returned " + std::to_string(opened) + "; " + diagnose(kAdapter)))
         return;
     expectInputs("usb-held: the adapter's inputs", kAdapterInputs);
+    // Another program of the same user sees who has it.
+    Child other = startSelf({"--status", "5"});
+    const std::string seen = readReply(other);
+    finishChild(other);
+    const Status held = status(-2, kAdapter, "QEMU USB SERIAL", "QEMU", "AAA111", "",
+                               comm(getpid()), std::to_string(getpid()));
+    check("usb-held: another program is told this one has COM5", seen == text(held),
+          "got " + seen + ", want " + text(held));
     DTR(1);
     RTS(0);
     check("usb-held: DTR on, RTS off reach the adapter",
