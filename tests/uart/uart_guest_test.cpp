@@ -1924,6 +1924,8 @@ struct Replug {
 
 void heldReplug(const std::string &name, const Replug &r)
 {
+    // Each replug may take its own while: the watchdog starts again.
+    alarm(kGroupSeconds);
     DTR(r.callWhileGone ? !r.dtr : r.dtr);
     RTS(r.callWhileGone ? !r.rts : r.rts);
     if (!unplugAdapter(name, r.from)) return;
