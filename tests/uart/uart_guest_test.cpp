@@ -913,7 +913,6 @@ void checkStatusInUse()
         prctl(PR_SET_NAME, "uucico");
         char pid[16];
         std::snprintf(pid, sizeof pid, "%10d\n", static_cast<int>(getpid()));
-        std::string error;
         const int fd = ::open("/run/lock/LCK..ttyS2", O_WRONLY | O_CREAT | O_EXCL, 0644);
         const bool written = fd >= 0 && ::write(fd, pid, std::strlen(pid)) == 11;
         if (fd >= 0) ::close(fd);
@@ -959,7 +958,6 @@ void checkStatusPermission()
     group("permission");
     unmapAll();
     constexpr gid_t kDialout = 20;
-    std::string error;
     const int fd = ::open("/etc/group", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const std::string groups = "root:x:0:\ndialout:x:20:\nnogroup:x:65534:\n";
     const bool made =
