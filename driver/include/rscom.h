@@ -55,10 +55,17 @@
  * Opening a device: never blocks; refuses anything that is not a serial line
  * with modem-control lines (regular files, directories, FIFOs, /dev/null,
  * pseudo-terminals, UART slots with no UART), a system console, and a port
- * that another program has open, with or without a lock, deciding this before
- * it touches the port; takes the port exclusively; applies the settings with
- * no flow control; and sets TxD, DTR and RTS inactive. A failed OPENCOM leaves
- * the current port as it was and leaves nothing open.
+ * that another program has open, deciding this before it touches the port;
+ * takes the port exclusively; applies the settings with no flow control; and
+ * sets TxD, DTR and RTS inactive. A failed OPENCOM leaves the current port as
+ * it was and leaves nothing open.
+ *
+ * Another program has a port open, on Linux, when it holds a flock on the
+ * device node (as /proc/locks shows), when a UUCP lock file LCK..name in
+ * /run/lock or /var/lock names it and it lives, or when it has the device open
+ * and its /proc entry may be read: every program of the same user, and every
+ * program when the driver runs as root. Another user's program that holds a
+ * port without a lock cannot be seen.
  *
  * Opening a port the driver already holds makes it current again, applies the
  * settings again and leaves its output lines as they are. A port stays open
@@ -123,7 +130,7 @@ RSCOM_API void RSCOM_CALL CLOSECOM(void);
 #define RSCOM_AVAILABLE 1      /* OPENCOM would open it now, as far as can be told */
 #define RSCOM_MISSING 0        /* "none", nothing has that number, or no such device */
 #define RSCOM_NO_PERMISSION -1 /* the user may not read and write the device */
-#define RSCOM_IN_USE -2        /* another program has it open */
+#define RSCOM_IN_USE -2        /* another program has it open (see above) */
 #define RSCOM_CONSOLE -3       /* a system console */
 #define RSCOM_NOT_SERIAL -4    /* no serial line with modem-control lines */
 

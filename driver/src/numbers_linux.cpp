@@ -112,6 +112,14 @@ bool DeviceNumbers::number(const NumbersFile &file, const std::vector<FoundDevic
     return numbering.memoryChanged || damaged || (!read && !memory.empty());
 }
 
+std::string DeviceNumbers::absentAt(int number) const
+{
+    for (const Remembered &r : m_memory) {
+        if (r.number == number) return r.identity;
+    }
+    return {};
+}
+
 std::map<int, FoundDevice> DeviceNumbers::numbers()
 {
     // Devices and numbers that RSCOM_COMn variables name are not numbered.

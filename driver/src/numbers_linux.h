@@ -22,6 +22,10 @@ public:
     // numbers are remembered here, for as long as this object lives.
     std::map<int, FoundDevice> numbers();
 
+    // The identity of the device that has `number` but is not there now, as
+    // the last numbers() left it; empty when none has.
+    std::string absentAt(int number) const;
+
 private:
     bool number(const NumbersFile &file, const std::vector<FoundDevice> &found,
                 const std::set<int> &reserved, Numbering &numbering);

@@ -72,8 +72,12 @@ Target defaultTarget(int port)
     static DeviceNumbers numbering;
     const std::map<int, FoundDevice> numbers = numbering.numbers();
     const auto it = numbers.find(port);
-    if (it == numbers.end()) return {};
-    return {Target::Kind::Device, it->second.path, it->second.identity};
+    if (it != numbers.end()) return {Target::Kind::Device, it->second.path, it->second.identity};
+    // The number of a device that is out: still that device's port, with no
+    // path to open until it is back.
+    const std::string absent = numbering.absentAt(port);
+    if (!absent.empty()) return {Target::Kind::Device, {}, absent};
+    return {};
 }
 
 Target namedTarget(const std::string &name)

@@ -83,7 +83,7 @@ protected:
 
     std::unique_ptr<Device> open(const Target &target)
     {
-        if (target.kind != Target::Kind::Device) return nullptr;
+        if (target.kind != Target::Kind::Device || target.path.empty()) return nullptr;
         opened.push_back(target.path);
         Socket &socket = sockets[target.identity];
         ++socket.opens;
@@ -95,6 +95,7 @@ protected:
     PortStatus inspect(const Target &target)
     {
         inspected.push_back(target.path);
+        if (target.path.empty()) return {}; // a device that is out
         PortStatus status = answers[target.identity];
         status.info.path = target.path;
         return status;
@@ -255,6 +256,20 @@ TEST_F(PortTableTest, HeldPortFollowsItsDeviceToANewPath)
     EXPECT_EQ(opened.back(), "/dev/fake-3-renamed");
     EXPECT_EQ(socket(3).outputs, (Lines{false, true, false}));
     EXPECT_EQ(table.status(3).info.path, "/dev/fake-3-renamed");
+
+    // Asked for again while it is out, with nowhere to open: refused, and the
+    // port stays held and current, its lines remembered.
+    table.set(Output::Rts, 1);
+    unplug(3);
+    mapping[3] = {Target::Kind::Device, "", "dev-3"};
+    EXPECT_EQ(table.open("COM3,1200,N,8,1"), 0);
+    EXPECT_EQ(table.current(), 3);
+    EXPECT_EQ(table.status(3).code, Availability::Missing);
+    plugIn(3);
+    mapping[3] = {Target::Kind::Device, "/dev/fake-3-again", "dev-3"};
+    now += PortTable::kRetryPeriod;
+    EXPECT_EQ(table.read(Input::Dsr), 1);
+    EXPECT_EQ(socket(3).outputs, (Lines{false, true, true}));
 
     // Another device behind COM3 is another port: the held one is let go.
     mapping[3] = {Target::Kind::Device, "/dev/fake-3-renamed", "another device"};
