@@ -3,6 +3,7 @@
 #include "form1.h"
 #include "form3.h"
 #include "look.h"
+#include "messagebox.h"
 #include "modul1.h"
 #include "portframe.h"
 #include "ports.h"
