@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "startup.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QTest>
@@ -44,6 +46,7 @@ void whileModal(const std::function<void(Window *)> &action)
 
 Harness::Harness()
 {
+    Startup::prepare();
     Registry::setProgramEnd([this] { ++programEnds; });
 }
 

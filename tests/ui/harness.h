@@ -39,6 +39,7 @@ void whileModal(const std::function<void(Window *)> &action);
 class Harness
 {
 public:
+    // Prepares the application as the program does (Startup::prepare).
     Harness();
     // Ends the program's windows as the program would, and forgets the calls.
     void reset();

@@ -7,10 +7,14 @@
 #include "widgets.h"
 
 #include <QElapsedTimer>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+
+#include <algorithm>
 
 class TestMonitor : public QObject
 {
@@ -194,6 +198,13 @@ void TestMonitor::windowDesign()
     for (const char *name : {"Frame1", "Frame2", "Frame3", "Frame4", "Frame6", "Frame7", "Frame8"})
         found << child<QGroupBox>(m, name)->title();
     QCOMPARE(found, captions);
+    // The text is in "MS Sans Serif" or the first installed font of its
+    // metrics, not in whatever the system takes for an unknown family.
+    const QStringList metric{"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arimo"};
+    const QStringList installed = QFontDatabase::families();
+    const auto font = std::find_if(metric.begin(), metric.end(),
+                                   [&](const QString &f) { return installed.contains(f); });
+    if (font != metric.end()) QCOMPARE(QFontInfo(label("Label1")->font()).family(), *font);
 }
 
 QTEST_MAIN(TestMonitor)
