@@ -8,7 +8,6 @@
 #include "portframe.h"
 #include "ports.h"
 
-#include <QIcon>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -18,7 +17,6 @@ Form2::Form2()
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("Vyber port"));
-    setWindowIcon(QIcon(QStringLiteral(":/lintara/lintara.png")));
     setFont(Look::sansSerif());
     Look::colour(this, Look::kBlack, Look::kBlack);
     setFixedSize(Look::px(1470), Look::px(2655));

@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QImage>
 #include <QTest>
 
 BoxAnswerer::BoxAnswerer(int delay) : m_delay(delay)
@@ -61,4 +62,14 @@ void Harness::reset()
 QRadioButton *portOption(QWidget *window, int port)
 {
     return window->findChild<QRadioButton *>(QStringLiteral("Option%1").arg(port));
+}
+
+bool hasProgramIcon(const QWidget *window)
+{
+    const QImage icon(QStringLiteral(":/lintara/lintara.png"));
+    return !icon.isNull() && window->windowIcon()
+                                     .pixmap(icon.size())
+                                     .toImage()
+                                     .convertToFormat(QImage::Format_ARGB32) ==
+                                 icon.convertToFormat(QImage::Format_ARGB32);
 }

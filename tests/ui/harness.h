@@ -55,3 +55,6 @@ template <class T> T *child(QWidget *window, const char *name)
 
 // Option1 ... Option5 of a window's "Port" frame.
 QRadioButton *portOption(QWidget *window, int port);
+
+// Whether the window shows the program's icon.
+bool hasProgramIcon(const QWidget *window);

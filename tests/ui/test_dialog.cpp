@@ -141,6 +141,7 @@ void TestDialog::expandAndCollapse()
 {
     Form3 *d = dialog();
     QCOMPARE(d->windowTitle(), QStringLiteral("O programu Lintara"));
+    QVERIFY(hasProgramIcon(d));
     QCOMPARE(d->size(), QSize(263, 189));
     auto *toggle = label("Label1");
     QCOMPARE(toggle->text(), QStringLiteral("Nastavení >>"));

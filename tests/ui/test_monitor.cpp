@@ -198,6 +198,7 @@ void TestMonitor::windowDesign()
     for (const char *name : {"Frame1", "Frame2", "Frame3", "Frame4", "Frame6", "Frame7", "Frame8"})
         found << child<QGroupBox>(m, name)->title();
     QCOMPARE(found, captions);
+    QVERIFY(hasProgramIcon(m));
     // The text is in "MS Sans Serif" or the first installed font of its
     // metrics, not in whatever the system takes for an unknown family.
     const QStringList metric{"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arimo"};

@@ -11,7 +11,7 @@ set -u
 program=${1:?usage: check_windows.sh PROGRAM SCREENSHOT_DIR}
 shots=${2:?usage: check_windows.sh PROGRAM SCREENSHOT_DIR}
 
-for tool in Xvfb xdotool xwininfo import convert compare; do
+for tool in Xvfb xdotool xwininfo xprop import convert compare; do
     if ! command -v "$tool" >/dev/null 2>&1; then
         echo "SKIP: '$tool' is not installed (packages: xvfb xdotool x11-utils imagemagick)"
         exit 77
@@ -136,6 +136,11 @@ press_return() {
     xdotool key Return 2>/dev/null
 }
 
+# The program's icon, 32x32, as the window offers it to a window manager.
+has_icon() {
+    xprop -id "$1" _NET_WM_ICON 2>/dev/null | grep -q 'Icon (32 x 32)'
+}
+
 # "r,g,b" of one pixel.
 pixel() {
     convert "$1" -crop "1x1+$2+$3" +repage -depth 8 txt:- |
@@ -235,6 +240,7 @@ shot "$chooser" "$work/chooser.png"
 cp "$work/chooser.png" "$shots/chooser.png"
 
 check "chooser is 98x177" is_size "$chooser" 98x177
+check "chooser has the program's icon" has_icon "$chooser"
 check "chooser background is black" is_pixel "$work/chooser.png" 94 100 0,0,0
 check "chooser background is black below its frame" is_pixel "$work/chooser.png" 4 116 0,0,0
 check "frame caption \"Port\" is orange" at_least "$work/chooser.png" 40x16+8+0 orange 20
@@ -265,6 +271,7 @@ check "OK closes the chooser" gone "Vyber port"
 monitor=$(find_window "Lintara - COM1") || abort 'the monitor "Lintara - COM1" appears'
 sleep 0.3
 check "monitor is 208x160" is_size "$monitor" 208x160
+check "monitor has the program's icon" has_icon "$monitor"
 
 # The indicator bar is px 8,69 193x9: its border stays, its fill alternates
 # with every tick.
@@ -339,6 +346,7 @@ sleep 0.3
 shot "$dialog" "$work/dialog.png"
 cp "$work/dialog.png" "$shots/dialog.png"
 check "dialog is 263x189 collapsed" is_size "$dialog" 263x189
+check "dialog has the program's icon" has_icon "$dialog"
 check "dialog logo has orange (255,128,0) lines" at_least "$work/dialog.png" 263x120+0+0 exact:255,128,0 200
 check "dialog logo has dark orange (192,64,0) lines" at_least "$work/dialog.png" 263x160+0+0 exact:192,64,0 50
 check "dialog background is black" is_pixel "$work/dialog.png" 2 2 0,0,0
