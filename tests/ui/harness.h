@@ -33,8 +33,13 @@ private:
     int m_delay;
 };
 
-// Runs `action` once the next modal window (the dialog) is up, then closes it.
-void whileModal(const std::function<void(Window *)> &action);
+// Runs `open`, which brings up a modal window of the program (the dialog),
+// runs `action` on that window once it is up, and closes it. False, for the
+// test to fail, when no such window came up within `limit` ms; a modal
+// window of another kind (a message box) is then closed, so that `open`
+// returns.
+[[nodiscard]] bool whileModal(const std::function<void()> &open,
+                              const std::function<void(Window *)> &action, int limit = 5000);
 
 class Harness
 {
