@@ -6,6 +6,7 @@
 #include "registry.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -17,8 +18,7 @@ namespace Startup
 int run(int &argc, char **argv)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(Look::kProductName);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/lintara/lintara.png")));
+    prepare();
     // The windows decide when the program ends, and between the chooser and
     // the monitor there is a moment with no window at all.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -28,6 +28,13 @@ int run(int &argc, char **argv)
     const int status = QApplication::exec();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return status;
+}
+
+void prepare()
+{
+    QApplication::setApplicationName(Look::kProductName);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/lintara/lintara.png")));
+    Look::installFonts();
 }
 
 void driverFailed(const QString &library, const QString &reason)

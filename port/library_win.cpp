@@ -1,4 +1,5 @@
 #include "library.h"
+#include "modul1.h"
 
 #include <windows.h>
 
@@ -39,3 +40,15 @@ void *findEntry(void *library, const char *name, QString &reason)
 }
 
 } // namespace Modul1::detail
+
+namespace Modul1
+{
+
+// rscom.dll: as the driver's build names it (LINTARA_DRIVER_FILE, from
+// CMake).
+QString libraryName()
+{
+    return QStringLiteral(LINTARA_DRIVER_FILE);
+}
+
+} // namespace Modul1

@@ -51,17 +51,6 @@ void setFailureHandler(FailureHandler handler)
     failureHandler() = std::move(handler);
 }
 
-QString libraryName()
-{
-#if defined(_WIN32)
-    return QStringLiteral("rscom.dll");
-#elif defined(__APPLE__)
-    return QStringLiteral("librscom.dylib");
-#else
-    return QStringLiteral("librscom.so");
-#endif
-}
-
 Driver::Driver(QString library) : m_library(std::move(library)), m_entries(new Entries) {}
 
 Driver::~Driver() = default;

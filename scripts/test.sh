@@ -3,7 +3,8 @@
 # test. With --sanitize the build uses AddressSanitizer and
 # UndefinedBehaviorSanitizer, in a build folder of its own. With --tsan the
 # driver and its tests are built with ThreadSanitizer, in a folder of their
-# own, and the driver's tests run.
+# own, and the driver's tests run. With --portable the program is built with
+# the portable fallbacks of its platform code, and the window tests run.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -24,6 +25,11 @@ fi
 
 targets=(all)
 select=()
+if [ "${1:-}" = "--portable" ]; then
+    build=$top/build-portable
+    options+=(-DLINTARA_PORTABLE=ON)
+    select=(-L ui)
+fi
 if [ "${1:-}" = "--tsan" ]; then
     build=$top/build-tsan
     options+=(-DLINTARA_TSAN=ON)

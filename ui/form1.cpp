@@ -8,7 +8,6 @@
 #include "widgets.h"
 
 #include <QGroupBox>
-#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 
@@ -67,7 +66,6 @@ Form1::Form1()
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowTitle(Port::title(0));
-    setWindowIcon(QIcon(QStringLiteral(":/lintara/lintara.png")));
     setFont(Look::sansSerif());
     Look::colour(this, Look::kBlack, Look::kBlack);
     setFixedSize(Look::px(3120), Look::px(2400));

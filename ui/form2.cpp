@@ -3,11 +3,11 @@
 #include "form1.h"
 #include "form3.h"
 #include "look.h"
+#include "messagebox.h"
 #include "modul1.h"
 #include "portframe.h"
 #include "ports.h"
 
-#include <QIcon>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -17,7 +17,6 @@ Form2::Form2()
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("Vyber port"));
-    setWindowIcon(QIcon(QStringLiteral(":/lintara/lintara.png")));
     setFont(Look::sansSerif());
     Look::colour(this, Look::kBlack, Look::kBlack);
     setFixedSize(Look::px(1470), Look::px(2655));

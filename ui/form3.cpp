@@ -10,7 +10,6 @@
 #include "widgets.h"
 
 #include <QDesktopServices>
-#include <QIcon>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
@@ -67,7 +66,6 @@ Form3::Form3()
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("O programu Lintara"));
-    setWindowIcon(QIcon(QStringLiteral(":/lintara/lintara.png")));
     setFont(Look::sansSerif());
     Look::colour(this, Look::kBlack, Look::kBlack);
     setFixedSize(Look::px(kWidth), Look::px(kCollapsedHeight));

@@ -13,18 +13,18 @@ void place(QWidget *widget, int left, int top, int width, int height)
 
 QFont sansSerif(double points, bool bold)
 {
-    static const bool substituted = [] {
-        QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                                   {QStringLiteral("Microsoft Sans Serif"),
-                                    QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                                    QStringLiteral("DejaVu Sans")});
-        return true;
-    }();
-    Q_UNUSED(substituted);
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPointSizeF(points);
     font.setBold(bold);
     return font;
+}
+
+void installFonts()
+{
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Microsoft Sans Serif"),
+                                QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                                QStringLiteral("DejaVu Sans")});
 }
 
 void colour(QWidget *widget, const QColor &background, const QColor &text)

@@ -1,53 +1,64 @@
+// The polling timer on Linux: a timerfd, watched by the event loop.
 #include "polltimer.h"
 
 #include <QSocketNotifier>
-#include <QTimer>
+#include <QtGlobal>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
-PollTimer::PollTimer(int interval, QObject *parent) : QObject(parent), m_interval(interval)
-{
-    m_fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (m_fd >= 0) {
-        m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
-        connect(m_notifier, &QSocketNotifier::activated, this, &PollTimer::expired);
-    } else {
-        m_timer = new QTimer(this);
-        m_timer->setTimerType(Qt::PreciseTimer);
-        connect(m_timer, &QTimer::timeout, this, &PollTimer::timeout);
+struct PollTimer::Platform {
+    ~Platform()
+    {
+        delete notifier;
+        if (fd >= 0) ::close(fd);
     }
-    start();
+
+    int fd = -1;
+    QSocketNotifier *notifier = nullptr;
+};
+
+PollTimer::PollTimer(int interval, QObject *parent)
+    : QObject(parent), m_platform(std::make_unique<Platform>())
+{
+    m_platform->fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (m_platform->fd < 0) {
+        // Only when the process is out of file descriptors or memory.
+        qWarning("PollTimer: no timerfd (%s); the timer does not tick", std::strerror(errno));
+        m_interval = std::max(interval, kShortest);
+        return;
+    }
+    m_platform->notifier = new QSocketNotifier(m_platform->fd, QSocketNotifier::Read);
+    connect(m_platform->notifier, &QSocketNotifier::activated, this, [this] {
+        // However many deadlines passed since the last tick, one tick.
+        std::uint64_t expirations = 0;
+        if (::read(m_platform->fd, &expirations, sizeof expirations) == sizeof expirations)
+            emit timeout();
+    });
+    setInterval(interval);
 }
 
-PollTimer::~PollTimer()
-{
-    if (m_fd >= 0) ::close(m_fd);
-}
+PollTimer::~PollTimer() = default;
 
 void PollTimer::setInterval(int milliseconds)
 {
-    m_interval = milliseconds;
-    start();
-}
-
-void PollTimer::start()
-{
-    if (m_timer != nullptr) {
-        m_timer->start(m_interval);
+    const int interval = std::max(milliseconds, kShortest);
+    if (m_platform->fd < 0) {
+        m_interval = interval;
         return;
     }
     itimerspec period{};
-    period.it_interval.tv_sec = m_interval / 1000;
-    period.it_interval.tv_nsec = static_cast<long>(m_interval % 1000) * 1000000L;
+    period.it_interval.tv_sec = interval / 1000;
+    period.it_interval.tv_nsec = static_cast<long>(interval % 1000) * 1000000L;
     period.it_value = period.it_interval;
-    ::timerfd_settime(m_fd, 0, &period, nullptr);
-}
-
-void PollTimer::expired()
-{
-    // Ticks that were missed while the program was busy are not made up.
-    std::uint64_t expirations = 0;
-    if (::read(m_fd, &expirations, sizeof expirations) == sizeof expirations) emit timeout();
+    if (::timerfd_settime(m_platform->fd, 0, &period, nullptr) != 0) {
+        qWarning("PollTimer: cannot set %d ms (%s); the timer keeps %d ms", interval,
+                 std::strerror(errno), m_interval);
+        return;
+    }
+    m_interval = interval;
 }

@@ -1,26 +1,26 @@
+// The polling timer on Qt's own timers.
 #include "polltimer.h"
 
 #include <QTimer>
 
+#include <algorithm>
+
+struct PollTimer::Platform {
+    QTimer timer;
+};
+
 PollTimer::PollTimer(int interval, QObject *parent)
-    : QObject(parent), m_interval(interval), m_timer(new QTimer(this))
+    : QObject(parent), m_platform(std::make_unique<Platform>())
 {
-    m_timer->setTimerType(Qt::PreciseTimer);
-    connect(m_timer, &QTimer::timeout, this, &PollTimer::timeout);
-    start();
+    m_platform->timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_platform->timer, &QTimer::timeout, this, &PollTimer::timeout);
+    setInterval(interval);
 }
 
 PollTimer::~PollTimer() = default;
 
 void PollTimer::setInterval(int milliseconds)
 {
-    m_interval = milliseconds;
-    start();
+    m_interval = std::max(milliseconds, kShortest);
+    m_platform->timer.start(m_interval);
 }
-
-void PollTimer::start()
-{
-    m_timer->start(m_interval);
-}
-
-void PollTimer::expired() {}

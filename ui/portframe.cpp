@@ -1,10 +1,10 @@
 #include "portframe.h"
 
 #include "look.h"
+#include "messagebox.h"
 #include "modul1.h"
 #include "ports.h"
 
-#include <QMessageBox>
 #include <QRadioButton>
 
 PortFrame::PortFrame(QWidget *window, int left, int top) : Frame(QStringLiteral("Port"), window)
@@ -86,11 +86,4 @@ void PortFrame::unmark(int port)
     button->setAutoExclusive(false);
     button->setChecked(false);
     button->setAutoExclusive(true);
-}
-
-void showMessage(const QString &text, bool warning)
-{
-    QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::NoIcon, Look::kProductName, text,
-                    QMessageBox::Ok);
-    box.exec();
 }

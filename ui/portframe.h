@@ -49,6 +49,3 @@ private:
     std::array<QRadioButton *, 5> m_options{};
     int m_selected = 0;
 };
-
-// A modal message box with the product's caption and an OK button.
-void showMessage(const QString &text, bool warning = false);

@@ -33,7 +33,8 @@ void Frame::paintEvent(QPaintEvent *)
 }
 
 IndicatorBar::IndicatorBar(const QColor &fill, const QColor &border, QWidget *parent)
-    : QWidget(parent), m_fill(fill), m_border(border)
+    : QWidget(parent), m_fill(fill), m_border(border),
+      m_serverFill(ServerFill::create(this, 1, fill))
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -44,27 +45,22 @@ void IndicatorBar::setFillColor(const QColor &fill)
 {
     if (fill == m_fill) return;
     m_fill = fill;
-    if (m_serverFill)
-        m_serverFill->setColour(fill);
-    else
-        update();
+    if (!m_serverFill || !m_serverFill->setColour(fill)) update();
 }
 
-// The fill inside the border goes to the display server once the window is
-// on screen.
-void IndicatorBar::showEvent(QShowEvent *event)
+bool IndicatorBar::serverFilled() const
 {
-    QWidget::showEvent(event);
-    if (!m_serverFill)
-        m_serverFill = ServerFill::create(this, rect().adjusted(1, 1, -1, -1), m_fill);
+    return m_serverFill && m_serverFill->active();
 }
 
+// The whole bar, fill included: where the server draws the fill, its window
+// covers the painted one. The border is a pixel wide at any scale, as the
+// server's fill leaves it.
 void IndicatorBar::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), m_fill);
-    painter.setPen(m_border);
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    painter.fillRect(rect(), m_border);
+    painter.fillRect(rect().adjusted(1, 1, -1, -1), m_fill);
 }
 
 LineArt::LineArt(std::vector<Line> lines, QWidget *parent)

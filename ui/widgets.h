@@ -39,7 +39,9 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 };
 
-// A filled rectangle with a border: the monitor's activity indicator.
+// A filled rectangle with a one-pixel border: the monitor's activity
+// indicator. Where it can, the display server draws the fill (see
+// ServerFill), so that a change of colour costs no repaint.
 class IndicatorBar : public QWidget
 {
     Q_OBJECT
@@ -52,9 +54,12 @@ public:
     QColor fillColor() const { return m_fill; }
     void setFillColor(const QColor &fill);
 
+    // Whether the display server draws the fill at present, rather than the
+    // widget's own painting.
+    bool serverFilled() const;
+
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void showEvent(QShowEvent *event) override;
 
 private:
     QColor m_fill;

@@ -1,7 +1,11 @@
 #include "harness.h"
 
+#include "startup.h"
+
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
 #include <QTest>
 
 BoxAnswerer::BoxAnswerer(int delay) : m_delay(delay)
@@ -28,22 +32,35 @@ void BoxAnswerer::look()
     QTimer::singleShot(m_delay, box, [box] { box->button(QMessageBox::Ok)->click(); });
 }
 
-void whileModal(const std::function<void(Window *)> &action)
+bool whileModal(const std::function<void()> &open, const std::function<void(Window *)> &action,
+                int limit)
 {
-    auto *poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, [poll, action] {
-        auto *window = qobject_cast<Window *>(QApplication::activeModalWidget());
-        if (window == nullptr) return;
-        poll->stop();
-        poll->deleteLater();
-        action(window);
-        window->close();
+    bool seen = false;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        // Runs in the modal window's own event loop, inside `open`.
+        if (auto *window = qobject_cast<Window *>(QApplication::activeModalWidget())) {
+            poll.stop();
+            seen = true;
+            action(window);
+            window->close();
+        } else if (clock.elapsed() > limit) {
+            poll.stop();
+            if (QWidget *other = QApplication::activeModalWidget()) other->close();
+        }
     });
-    poll->start(5);
+    poll.start(5);
+    open();
+    // A window that comes up after `open` has returned; the poll ends itself.
+    const bool ended = QTest::qWaitFor([&] { return !poll.isActive(); }, limit + 1000);
+    return seen && ended;
 }
 
 Harness::Harness()
 {
+    Startup::prepare();
     Registry::setProgramEnd([this] { ++programEnds; });
 }
 
@@ -58,4 +75,14 @@ void Harness::reset()
 QRadioButton *portOption(QWidget *window, int port)
 {
     return window->findChild<QRadioButton *>(QStringLiteral("Option%1").arg(port));
+}
+
+bool hasProgramIcon(const QWidget *window)
+{
+    const QImage icon(QStringLiteral(":/lintara/lintara.png"));
+    return !icon.isNull() && window->windowIcon()
+                                     .pixmap(icon.size())
+                                     .toImage()
+                                     .convertToFormat(QImage::Format_ARGB32) ==
+                                 icon.convertToFormat(QImage::Format_ARGB32);
 }

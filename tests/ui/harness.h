@@ -33,12 +33,18 @@ private:
     int m_delay;
 };
 
-// Runs `action` once the next modal window (the dialog) is up, then closes it.
-void whileModal(const std::function<void(Window *)> &action);
+// Runs `open`, which brings up a modal window of the program (the dialog),
+// runs `action` on that window once it is up, and closes it. False, for the
+// test to fail, when no such window came up within `limit` ms; a modal
+// window of another kind (a message box) is then closed, so that `open`
+// returns.
+[[nodiscard]] bool whileModal(const std::function<void()> &open,
+                              const std::function<void(Window *)> &action, int limit = 5000);
 
 class Harness
 {
 public:
+    // Prepares the application as the program does (Startup::prepare).
     Harness();
     // Ends the program's windows as the program would, and forgets the calls.
     void reset();
@@ -54,3 +60,6 @@ template <class T> T *child(QWidget *window, const char *name)
 
 // Option1 ... Option5 of a window's "Port" frame.
 QRadioButton *portOption(QWidget *window, int port);
+
+// Whether the window shows the program's icon.
+bool hasProgramIcon(const QWidget *window);

@@ -199,6 +199,7 @@ void TestChooser::windowDesign()
 {
     Form2 *chooser = start();
     QCOMPARE(chooser->windowTitle(), QStringLiteral("Vyber port"));
+    QVERIFY(hasProgramIcon(chooser));
     QCOMPARE(chooser->size(), QSize(98, 177));
     QVERIFY(chooser->windowFlags() & Qt::Tool);
     QVERIFY(!(chooser->windowFlags() & Qt::WindowMinMaxButtonsHint));

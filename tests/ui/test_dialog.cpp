@@ -141,6 +141,7 @@ void TestDialog::expandAndCollapse()
 {
     Form3 *d = dialog();
     QCOMPARE(d->windowTitle(), QStringLiteral("O programu Lintara"));
+    QVERIFY(hasProgramIcon(d));
     QCOMPARE(d->size(), QSize(263, 189));
     auto *toggle = label("Label1");
     QCOMPARE(toggle->text(), QStringLiteral("Nastavení >>"));
@@ -254,8 +255,8 @@ void TestDialog::openedModallyFromBothWindows()
 {
     Registry::show(Registry::get<Form2>());
     bool seen = false;
-    whileModal([&](Window *w) { seen = w == dialog() && w->isModal(); });
-    child<QPushButton>(Registry::get<Form2>(), "Command2")->click();
+    QVERIFY(whileModal([] { child<QPushButton>(Registry::get<Form2>(), "Command2")->click(); },
+                       [&](Window *w) { seen = w == dialog() && w->isModal(); }));
     QVERIFY(seen);
     QVERIFY(!Registry::exists<Form3>()); // closing destroyed it
 
@@ -263,16 +264,17 @@ void TestDialog::openedModallyFromBothWindows()
     Form1 *monitor = Registry::get<Form1>();
     h.fake.clearLog();
     int readsWhileOpen = 0;
-    whileModal([&](Window *w) {
-        // The monitor goes on polling, and "-" changes its rate at once.
-        auto *minus = child<QPushButton>(w, "Command2");
-        for (int i = 0; i < 9; ++i)
-            minus->click();
-        const int before = h.fake.count(QStringLiteral("DCD"));
-        QTest::qWait(200);
-        readsWhileOpen = h.fake.count(QStringLiteral("DCD")) - before;
-    });
-    child<QPushButton>(monitor, "Command1")->click();
+    QVERIFY(whileModal([&] { child<QPushButton>(monitor, "Command1")->click(); },
+                       [&](Window *w) {
+                           // The monitor goes on polling, and "-" changes its
+                           // rate at once.
+                           auto *minus = child<QPushButton>(w, "Command2");
+                           for (int i = 0; i < 9; ++i)
+                               minus->click();
+                           const int before = h.fake.count(QStringLiteral("DCD"));
+                           QTest::qWait(200);
+                           readsWhileOpen = h.fake.count(QStringLiteral("DCD")) - before;
+                       }));
     QVERIFY2(readsWhileOpen >= 5, qPrintable(QString::number(readsWhileOpen)));
     QCOMPARE(monitor->interval(), 10);
     QVERIFY(!Registry::exists<Form3>());

@@ -7,10 +7,14 @@
 #include "widgets.h"
 
 #include <QElapsedTimer>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+
+#include <algorithm>
 
 class TestMonitor : public QObject
 {
@@ -55,9 +59,16 @@ void TestMonitor::readsAreShownVerbatim()
 {
     QFETCH(int, level);
     const auto v = static_cast<std::int16_t>(level);
-    h.fake.setInputs(v, 0, v, 1);
+    // First a level no row has, so that every read-out has to change,
+    // whatever it shows at the start.
+    h.fake.setInputs(2, 2, 2, 2);
     monitor();
-    QTRY_VERIFY(reads() >= 1);
+    for (const char *name : {"Label1", "Label3", "Label4", "Label5"})
+        QTRY_COMPARE(label(name)->text(), QStringLiteral("2"));
+
+    h.fake.setInputs(v, 0, v, 1);
+    const int before = reads();
+    QTRY_VERIFY(reads() > before);
     QCOMPARE(label("Label1")->text(), QString::number(level));
     QCOMPARE(label("Label3")->text(), QStringLiteral("0"));
     QCOMPARE(label("Label4")->text(), QString::number(level));
@@ -194,6 +205,14 @@ void TestMonitor::windowDesign()
     for (const char *name : {"Frame1", "Frame2", "Frame3", "Frame4", "Frame6", "Frame7", "Frame8"})
         found << child<QGroupBox>(m, name)->title();
     QCOMPARE(found, captions);
+    QVERIFY(hasProgramIcon(m));
+    // The text is in "MS Sans Serif" or the first installed font of its
+    // metrics, not in whatever the system takes for an unknown family.
+    const QStringList metric{"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arimo"};
+    const QStringList installed = QFontDatabase::families();
+    const auto font = std::find_if(metric.begin(), metric.end(),
+                                   [&](const QString &f) { return installed.contains(f); });
+    if (font != metric.end()) QCOMPARE(QFontInfo(label("Label1")->font()).family(), *font);
 }
 
 QTEST_MAIN(TestMonitor)
