@@ -3,7 +3,6 @@
 #include "system_linux.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <dirent.h>
@@ -93,27 +92,30 @@ std::optional<Holder> lockFileHolder(const std::string &name)
     return std::nullopt;
 }
 
-// A descriptor of another process, with the path its link names: the path
-// it was opened by, links resolved.
-struct Descriptor {
-    long pid;
-    std::string fd; // "PID/fd/N", under /proc
-    std::string link;
-};
-
-// The descriptors of the other processes this user may see, from one pass
-// over /proc, but those that cannot be a serial port's (pseudo-terminals,
-// /dev/null, sockets, pipes). One readlink a descriptor, the costly part of
-// COMSTATUS on a machine with many processes; a readlink never waits for a
-// network filesystem, as a stat might.
-std::vector<Descriptor> otherDescriptors()
+bool endsWith(const std::string &text, const std::string &end)
 {
-    std::vector<Descriptor> found;
+    return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// An open descriptor on the device in another process, among those this
+// user may see. A descriptor's link names the path it was opened by, links
+// resolved: one on the device names its node, by the path asked about or by
+// the device's kernel name, and only those are looked at further. One
+// readlink a descriptor, the costly part of COMSTATUS on a machine with many
+// processes; a readlink never waits for a network filesystem, as a stat
+// might.
+std::optional<Holder> descriptorHolder(const std::string &path, const struct stat &node,
+                                       const std::string &name)
+{
     DIR *processes = ::opendir(systemPaths().proc().c_str());
-    if (processes == nullptr) return found;
+    if (processes == nullptr) return std::nullopt;
     const long self = static_cast<long>(::getpid());
+    const std::string ending = "/" + name;
+    std::optional<Holder> found;
     char target[4096];
-    while (const dirent *entry = ::readdir(processes)) {
+    while (!found) {
+        const dirent *entry = ::readdir(processes);
+        if (entry == nullptr) break;
         long pid = 0;
         if (!processNumber(entry->d_name, pid) || pid == self) continue;
         const std::string folder = entry->d_name + std::string("/fd");
@@ -129,57 +131,21 @@ std::vector<Descriptor> otherDescriptors()
             if (fd->d_name[0] == '.') continue;
             const ssize_t n = ::readlinkat(fdFolder, fd->d_name, target, sizeof target - 1);
             if (n < 0 && errno == EACCES) break; // none of this process's are ours to see
-            if (n <= 0 || target[0] != '/') continue;
-            std::string link(target, static_cast<size_t>(n));
-            if (link == "/dev/null" || link.compare(0, 9, "/dev/pts/") == 0) continue;
-            found.push_back({pid, folder + "/" + fd->d_name, std::move(link)});
+            if (n <= 0) continue;
+            const std::string link(target, static_cast<size_t>(n));
+            if (link != path && !endsWith(link, ending)) continue;
+            struct stat st {
+            };
+            if (::fstatat(fdFolder, fd->d_name, &st, 0) == 0 && S_ISCHR(st.st_mode) &&
+                st.st_rdev == node.st_rdev) {
+                found = process(pid);
+                break;
+            }
         }
         ::closedir(fds);
     }
     ::closedir(processes);
     return found;
-}
-
-// The last pass, kept for a moment: a program asks about its ports one
-// after the other, and one pass serves them all.
-const std::vector<Descriptor> &descriptors(Scan scan)
-{
-    using Clock = std::chrono::steady_clock;
-    static std::vector<Descriptor> kept;
-    static Clock::time_point taken;
-    static std::string keptFrom;
-    const Clock::time_point now = Clock::now();
-    if (scan == Scan::Fresh || now - taken > kScanLifetime || now < taken ||
-        keptFrom != systemPaths().proc()) {
-        kept = otherDescriptors();
-        taken = now;
-        keptFrom = systemPaths().proc();
-    }
-    return kept;
-}
-
-bool endsWith(const std::string &text, const std::string &end)
-{
-    return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-// An open descriptor on the device in another process. One on the device
-// names its node, by the path asked about or by the device's kernel name;
-// only those are looked at further.
-std::optional<Holder> descriptorHolder(const std::string &path, const struct stat &node,
-                                       const std::string &name, Scan scan)
-{
-    const std::string ending = "/" + name;
-    for (const Descriptor &d : descriptors(scan)) {
-        if (d.link != path && !endsWith(d.link, ending)) continue;
-        struct stat st {
-        };
-        if (::stat((systemPaths().proc() + "/" + d.fd).c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
-            st.st_rdev == node.st_rdev) {
-            if (std::optional<Holder> holder = process(d.pid)) return holder;
-        }
-    }
-    return std::nullopt;
 }
 
 } // namespace
@@ -205,11 +171,11 @@ bool isSystemConsole(dev_t device)
 }
 
 std::optional<Holder> otherHolder(const std::string &path, const struct stat &node,
-                                  const std::string &name, Scan scan)
+                                  const std::string &name)
 {
     if (std::optional<Holder> holder = lockHolder(node)) return holder;
     if (std::optional<Holder> holder = lockFileHolder(name)) return holder;
-    return descriptorHolder(path, node, name, scan);
+    return descriptorHolder(path, node, name);
 }
 
 } // namespace rscom

@@ -3,7 +3,6 @@
 // never by opening the device.
 #pragma once
 
-#include <chrono>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -15,11 +14,6 @@ namespace rscom
 // device that /proc/consoles lists.
 bool isSystemConsole(dev_t device);
 
-// Whether the last pass over the processes' descriptors may serve, when it
-// is younger than kScanLifetime, or a new one is made.
-enum class Scan { Recent, Fresh };
-constexpr std::chrono::milliseconds kScanLifetime{100};
-
 struct Holder {
     std::string program; // its name, when it can be seen
     std::string pid;
@@ -30,6 +24,6 @@ struct Holder {
 // a live process, or an open descriptor on the device in a /proc entry we
 // may read. This process never counts.
 std::optional<Holder> otherHolder(const std::string &path, const struct stat &node,
-                                  const std::string &name, Scan scan);
+                                  const std::string &name);
 
 } // namespace rscom

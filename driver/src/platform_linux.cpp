@@ -26,7 +26,9 @@ PortStatus status(Availability code, PortInfo info)
     return {code, std::move(info)};
 }
 
-PortStatus examine(const Target &target, Scan scan)
+} // namespace
+
+PortStatus inspect(const Target &target)
 {
     PortInfo info;
     info.path = target.path;
@@ -57,15 +59,13 @@ PortStatus examine(const Target &target, Scan scan)
         return status(Availability::NoPermission, info);
     }
     const std::string name = tty ? tty->name : baseName(target.path);
-    if (const std::optional<Holder> holder = otherHolder(target.path, node, name, scan)) {
+    if (const std::optional<Holder> holder = otherHolder(target.path, node, name)) {
         info.program = holder->program;
         info.pid = holder->pid;
         return status(Availability::InUse, info);
     }
     return status(Availability::Available, info);
 }
-
-} // namespace
 
 Target defaultTarget(int port)
 {
@@ -85,17 +85,11 @@ Target namedTarget(const std::string &name)
     return {Target::Kind::Device, name, name};
 }
 
-PortStatus inspect(const Target &target)
-{
-    return examine(target, Scan::Recent);
-}
-
 std::unique_ptr<Device> openDevice(const Target &target)
 {
-    // Decided before anything opens the port, on what the processes hold
-    // now: an open raises DTR and RTS, and libserialport's applies its
-    // settings.
-    if (examine(target, Scan::Fresh).code != Availability::Available) return nullptr;
+    // Decided before anything opens the port: an open raises DTR and RTS,
+    // and libserialport's applies its settings.
+    if (inspect(target).code != Availability::Available) return nullptr;
     return openSerialPort(target.path);
 }
 

@@ -522,8 +522,6 @@ TEST_F(LinuxSystem, OpencomRefusesConsolesAndPortsInUseWithoutOpeningThem)
     system.write("proc/consoles", "ttyS0                -W- (EC p a)    1:5\n");
     EXPECT_EQ(OPENCOM("COM1,1200,N,8,1"), 0);
     fs::remove(system.path("proc/consoles"));
-    // COMSTATUS's look at the processes serves the next ones for a moment;
-    // OPENCOM always looks again.
     EXPECT_EQ(comStatus(1).code, RSCOM_AVAILABLE);
     system.write("proc/55/comm", "getty\n");
     fs::create_directories(system.path("proc/55/fd"));
