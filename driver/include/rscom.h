@@ -24,7 +24,8 @@
  *       a device           e.g. RSCOM_COM1=/dev/ttyUSB0, on Windows RSCOM_COM1=COM7
  *       "loopback"         a virtual port with a test plug (see below)
  *       "none"             no port: OPENCOM returns 0
- *   - Windows, RSCOM_COMn unset: the port COMn itself (\\.\COMn).
+ *   - Windows, RSCOM_COMn unset: the port COMn itself (\\.\COMn); see "On
+ *     Windows" below for the names RSCOM_COMn may give there.
  *   - Linux, RSCOM_COMn unset: the serial devices the system has, found in
  *     /sys/class/tty without opening any of them, numbered as Windows does:
  *       a built-in UART ttySk is COM(k+1); a slot with no UART behind it
@@ -76,6 +77,40 @@
  * same path, or for a numbered device under a new name) the driver opens it
  * again by itself (a few tries a second at most) and restores the output
  * lines last set.
+ *
+ * On Windows (rscom.dll):
+ *   - A port is opened with Windows' own functions: CreateFile on \\.\COMn,
+ *     which Windows grants to one program at a time, so that a port another
+ *     program has open is refused before anything touches it; SetCommState
+ *     with the settings and no flow control of any kind; TxD is
+ *     SetCommBreak/ClearCommBreak, DTR and RTS are EscapeCommFunction, and the
+ *     inputs come from GetCommModemStatus (DCD is its RLSD).
+ *   - A port's own driver may raise DTR and RTS the moment the port is opened
+ *     (Windows' serial driver and many USB adapters' drivers do): OPENCOM
+ *     makes them inactive with its first SetCommState. Applying the settings
+ *     again to a port the driver holds never moves DTR or RTS.
+ *   - 5 data bits with 2 stop bits go out with 1.5 stop bits, as a UART sends
+ *     them when asked for 2 on any system; Windows takes them no other way.
+ *   - RSCOM_COMn names a port as Windows does: COM7, com7 or \\.\COM7, or a
+ *     port of another name such as CNCA0. A value with a path in it (a file, a
+ *     drive) names no port. COMSTATUS's path field is the port's name, "COM7".
+ *   - COMSTATUS asks Windows whether the port exists without opening it
+ *     (QueryDosDevice). To tell whether it is free it then opens the port and
+ *     closes it at once: CreateFile, GetCommState (which only reads the
+ *     settings) and CloseHandle; no SetCommState, and no line is set by this
+ *     driver. The port's own driver may still raise DTR and RTS for that
+ *     moment and drop them on close, as it does whenever a program opens the
+ *     port: a device on the line may see them pulse. A port another program
+ *     has open is not opened (Windows refuses) and is RSCOM_IN_USE, without
+ *     the program's name; a device that is no serial port (NUL) is
+ *     RSCOM_NOT_SERIAL. RSCOM_NO_PERMISSION and RSCOM_CONSOLE do not occur,
+ *     and the product, maker and serial number are not told.
+ *   - Opening a Bluetooth serial port makes Windows connect to its device,
+ *     which may take seconds; OPENCOM and COMSTATUS wait for it.
+ *   - On 32-bit Windows the entries are __stdcall and exported under their
+ *     plain names (OPENCOM, not OPENCOM@4), as programs ask GetProcAddress for
+ *     them; the import library serves programs that link it with this header.
+ *   - rscom.dll needs no DLL but Windows' own.
  *
  * Every entry may be called from any thread.
  */
@@ -137,14 +172,15 @@ RSCOM_API void RSCOM_CALL CLOSECOM(void);
 /* Tells whether COMn (port 1 to 255) could be opened now, and why not,
  * without opening the device, changing any setting or moving any line. A port
  * this driver holds is available. The current port stays as it is. On
- * Windows telling whether a port is free takes an open; see the Windows notes
- * of the driver's documentation for what that open does.
+ * Windows telling whether a port is free takes an open; see "On Windows" at
+ * the top for what that open does.
  *
  * detail, when not null and size is at least 1, receives a NUL-terminated
  * UTF-8 text cut to size bytes (never inside a character): seven fields
  * joined by tabs, each empty when unknown, with tabs and control characters
  * inside a value made spaces:
- *   1 the device path (/dev/ttyUSB0), or "loopback" for a virtual port
+ *   1 the device path (/dev/ttyUSB0; on Windows the port's name, COM7), or
+ *     "loopback" for a virtual port
  *   2 the USB product (FT232R USB UART)
  *   3 its maker (FTDI)
  *   4 its serial number (A12345)

@@ -1,39 +1,85 @@
-// Windows: COMn is the port COMn, and opening a port already claims it.
-#include "device.h"
+// Windows: COMn is the port COMn, \\.\COMn; an RSCOM_COMn variable names
+// another port by its Windows name. Ports are known by that name ("COM7"),
+// which is also what COMSTATUS reports as their path.
 #include "platform.h"
+#include "serial_win.h"
 
-#include <string>
+#include <string_view>
 
 namespace rscom
 {
 
-Target resolveTarget(int port)
+namespace
 {
-    return {Target::Kind::Device, "COM" + std::to_string(port)};
+
+// Where Windows keeps its devices for CreateFile.
+const std::string kDevices = "\\\\.\\";
+
+// A port's name as a user gives it, "COM7", "com7" or "\\.\COM7", made
+// "COM7"; empty for anything that is no device name: a path, a drive, a file
+// name, an empty text.
+std::string portName(const std::string &given)
+{
+    std::string name =
+        given.compare(0, kDevices.size(), kDevices) == 0 ? given.substr(kDevices.size()) : given;
+    if (name.empty() || name.size() > 64) return {};
+    for (char &c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        // Printable ASCII, without what Windows keeps for paths.
+        if (byte <= ' ' || byte >= 0x7F) return {};
+        if (std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos) return {};
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return name;
 }
 
-bool mayBeSerialLine(const std::string &)
+Target portTarget(const std::string &name)
 {
-    return true;
+    return {Target::Kind::Device, kDevices + name, name};
 }
 
-// Windows opens a port for one program only.
-Reservation::Reservation(const std::string &) {}
-Reservation::~Reservation() = default;
-
-bool Reservation::held() const
+// Only a target made by portTarget leads to a port; anything else was given
+// as no device name.
+bool isPort(const Target &target)
 {
-    return true;
+    return !target.identity.empty() && portName(target.identity) == target.identity &&
+           target.path == kDevices + target.identity;
 }
 
-bool Reservation::claim(sp_port *)
+// Port names are ASCII.
+std::wstring wide(const std::string &ascii)
 {
-    return true;
+    return std::wstring(ascii.begin(), ascii.end());
 }
 
-bool clearFlowControl(sp_port *)
+} // namespace
+
+Target defaultTarget(int port)
 {
-    return true;
+    return portTarget("COM" + std::to_string(port));
+}
+
+Target namedTarget(const std::string &name)
+{
+    const std::string port = portName(name);
+    // Kept as given, so that COMSTATUS shows it: it opens nothing.
+    if (port.empty()) return {Target::Kind::Device, name, name};
+    return portTarget(port);
+}
+
+PortStatus inspect(const Target &target)
+{
+    PortStatus status;
+    status.info.path = target.identity;
+    if (!isPort(target)) return status;
+    status.code = serialPortState(wide(target.identity), wide(target.path), systemCalls());
+    return status;
+}
+
+std::unique_ptr<Device> openDevice(const Target &target)
+{
+    if (!isPort(target)) return nullptr;
+    return openSerialPort(wide(target.path), systemCalls());
 }
 
 } // namespace rscom

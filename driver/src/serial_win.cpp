@@ -1,0 +1,245 @@
+// Real serial ports on Windows, through the Win32 communications functions.
+#include "serial_win.h"
+
+#include <iterator>
+
+namespace rscom
+{
+
+namespace
+{
+
+DWORD outcome(BOOL ok)
+{
+    return ok ? ERROR_SUCCESS : ::GetLastError();
+}
+
+class SystemCalls final : public CommCalls
+{
+public:
+    DWORD queryDevice(const std::wstring &name) override
+    {
+        // Only whether there is one; a long target still tells that.
+        wchar_t target[512];
+        if (::QueryDosDeviceW(name.c_str(), target, static_cast<DWORD>(std::size(target))) != 0)
+            return ERROR_SUCCESS;
+        const DWORD error = ::GetLastError();
+        return error == ERROR_INSUFFICIENT_BUFFER ? ERROR_SUCCESS : error;
+    }
+
+    DWORD open(const std::wstring &path, HANDLE &handle) override
+    {
+        // No sharing: a port is ours alone, and a port another program has
+        // open is refused here, before anything touches it.
+        handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        return handle != INVALID_HANDLE_VALUE ? ERROR_SUCCESS : ::GetLastError();
+    }
+
+    void close(HANDLE handle) override { ::CloseHandle(handle); }
+
+    DWORD getState(HANDLE handle, DCB &dcb) override
+    {
+        dcb = DCB{};
+        dcb.DCBlength = sizeof dcb;
+        return outcome(::GetCommState(handle, &dcb));
+    }
+
+    DWORD setState(HANDLE handle, const DCB &dcb) override
+    {
+        DCB copy = dcb;
+        return outcome(::SetCommState(handle, &copy));
+    }
+
+    DWORD escape(HANDLE handle, DWORD function) override
+    {
+        return outcome(::EscapeCommFunction(handle, function));
+    }
+
+    DWORD setBreak(HANDLE handle, bool on) override
+    {
+        return outcome(on ? ::SetCommBreak(handle) : ::ClearCommBreak(handle));
+    }
+
+    DWORD modemStatus(HANDLE handle, DWORD &status) override
+    {
+        status = 0;
+        return outcome(::GetCommModemStatus(handle, &status));
+    }
+};
+
+BYTE parityOf(Parity parity)
+{
+    switch (parity) {
+    case Parity::None:
+        return NOPARITY;
+    case Parity::Even:
+        return EVENPARITY;
+    case Parity::Odd:
+        return ODDPARITY;
+    case Parity::Mark:
+        return MARKPARITY;
+    case Parity::Space:
+        return SPACEPARITY;
+    }
+    return NOPARITY;
+}
+
+// An open port. Any failed call means the port no longer answers (a USB
+// adapter that was unplugged fails with ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND,
+// ERROR_DEVICE_REMOVED or ERROR_OPERATION_ABORTED, depending on its driver).
+class SerialPort final : public Device
+{
+public:
+    SerialPort(HANDLE handle, CommCalls &calls) : m_handle(handle), m_calls(calls) {}
+    ~SerialPort() override { m_calls.close(m_handle); }
+    SerialPort(const SerialPort &) = delete;
+    SerialPort &operator=(const SerialPort &) = delete;
+
+    // From the port's own state, so that nothing this driver does not set
+    // changes; DTR and RTS are given as they are, so that configure never
+    // moves a line: a port's driver may apply fDtrControl and fRtsControl at
+    // every SetCommState, or only when they change.
+    bool configure(const Settings &settings) override
+    {
+        DCB dcb{};
+        if (m_calls.getState(m_handle, dcb) != ERROR_SUCCESS) return false;
+        applySettings(dcb, settings, m_dtr, m_rts);
+        return m_calls.setState(m_handle, dcb) == ERROR_SUCCESS;
+    }
+
+    bool setOutput(Output line, bool active) override
+    {
+        switch (line) {
+        case Output::Txd:
+            return m_calls.setBreak(m_handle, active) == ERROR_SUCCESS;
+        case Output::Dtr:
+            return escape(active ? SETDTR : CLRDTR, m_dtr, active);
+        case Output::Rts:
+            return escape(active ? SETRTS : CLRRTS, m_rts, active);
+        }
+        return false;
+    }
+
+    int readInput(Input line) override
+    {
+        DWORD status = 0;
+        if (m_calls.modemStatus(m_handle, status) != ERROR_SUCCESS) return -1;
+        return (status & maskOf(line)) != 0 ? 1 : 0;
+    }
+
+private:
+    bool escape(DWORD function, bool &level, bool active)
+    {
+        if (m_calls.escape(m_handle, function) != ERROR_SUCCESS) return false;
+        level = active;
+        return true;
+    }
+
+    static DWORD maskOf(Input line)
+    {
+        switch (line) {
+        case Input::Dcd:
+            return MS_RLSD_ON;
+        case Input::Dsr:
+            return MS_DSR_ON;
+        case Input::Cts:
+            return MS_CTS_ON;
+        case Input::Ri:
+            return MS_RING_ON;
+        }
+        return 0;
+    }
+
+    HANDLE m_handle;
+    CommCalls &m_calls;
+    // The lines as this driver last set them; inactive from the first
+    // configure of a fresh open.
+    bool m_dtr = false;
+    bool m_rts = false;
+};
+
+} // namespace
+
+CommCalls &systemCalls()
+{
+    static SystemCalls calls;
+    return calls;
+}
+
+Availability availabilityAfter(Step step, DWORD error)
+{
+    switch (error) {
+    case ERROR_SUCCESS:
+        return Availability::Available;
+    // Windows opens a port for one program at a time and refuses every other
+    // with "access denied".
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+        return step == Step::Open ? Availability::InUse : Availability::Missing;
+    // A device unplugged between the open and the question.
+    case ERROR_BAD_COMMAND:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return Availability::Missing;
+    default:
+        // A device that opens but does not know GetCommState is no serial
+        // port (NUL, a printer); one that cannot be opened for any other
+        // reason is taken as absent.
+        return step == Step::Ask ? Availability::NotSerial : Availability::Missing;
+    }
+}
+
+void applySettings(DCB &dcb, const Settings &settings, bool dtr, bool rts)
+{
+    dcb.BaudRate = static_cast<DWORD>(settings.baud);
+    dcb.ByteSize = static_cast<BYTE>(settings.dataBits);
+    dcb.Parity = parityOf(settings.parity);
+    dcb.fParity = settings.parity != Parity::None;
+    // Windows refuses two stop bits with five data bits; a UART sends one and
+    // a half there when asked for two, as it does under Linux.
+    if (settings.stopBits == 1)
+        dcb.StopBits = ONESTOPBIT;
+    else
+        dcb.StopBits = settings.dataBits == 5 ? ONE5STOPBITS : TWOSTOPBITS;
+    dcb.fBinary = TRUE;
+
+    // No flow control of any kind, and no line that follows the data.
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fDtrControl = dtr ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = rts ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+}
+
+std::unique_ptr<Device> openSerialPort(const std::wstring &path, CommCalls &calls)
+{
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (calls.open(path, handle) != ERROR_SUCCESS) return nullptr;
+    // From here on the port closes itself on every way out.
+    auto port = std::make_unique<SerialPort>(handle, calls);
+    DCB dcb{};
+    if (calls.getState(handle, dcb) != ERROR_SUCCESS) return nullptr;
+    return port;
+}
+
+Availability serialPortState(const std::wstring &name, const std::wstring &path, CommCalls &calls)
+{
+    // Whatever the reason, Windows has no device of that name.
+    if (calls.queryDevice(name) != ERROR_SUCCESS) return Availability::Missing;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    const DWORD refused = calls.open(path, handle);
+    if (refused != ERROR_SUCCESS) return availabilityAfter(Step::Open, refused);
+    DCB dcb{};
+    const DWORD answer = calls.getState(handle, dcb);
+    calls.close(handle);
+    return availabilityAfter(Step::Ask, answer);
+}
+
+} // namespace rscom

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Runs the driver's tests of a Windows (x86_64) cross build under wine64,
+# where they cannot reach this machine's serial ports: in a mount namespace of
+# their own whose /dev has no serial line (so wine finds no COM port to map),
+# with a wine prefix of their own, made once and kept, whose dosdevices hold
+# no com link. Exit status 77 (skipped) with the reason when that cannot be
+# had.
+#
+# usage: wine_tests.sh CROSS_BUILD PREFIX
+set -euo pipefail
+build=$1 prefix=$2
+
+skip() {
+    echo "SKIP: $*"
+    exit 77
+}
+
+wine=$(command -v wine64 || true)
+[ -n "$wine" ] || [ ! -x /usr/lib/wine/wine64 ] || wine=/usr/lib/wine/wine64
+[ -n "$wine" ] || skip "no wine64 to run the Windows tests with: install wine64"
+wineserver=$(command -v wineserver || true)
+[ -n "$wineserver" ] || [ ! -x "$(dirname "$wine")/wineserver" ] || wineserver=$(dirname "$wine")/wineserver
+[ -n "$wineserver" ] || skip "no wineserver beside $wine"
+
+# Only inside the namespace made below: a /dev of its own, with only what
+# wine needs and no serial line.
+hide_serial_ports() {
+    local keep
+    keep=$(mktemp -d)
+    mount --bind /dev "$keep"
+    mount -t tmpfs -o mode=0755,nosuid tmpfs /dev
+    for node in null zero full random urandom tty ptmx; do
+        [ -e "$keep/$node" ] || continue
+        : >"/dev/$node"
+        mount --bind "$keep/$node" "/dev/$node"
+    done
+    for folder in pts shm mqueue; do
+        [ -d "$keep/$folder" ] || continue
+        mkdir "/dev/$folder"
+        mount --bind "$keep/$folder" "/dev/$folder"
+    done
+    ln -s /proc/self/fd /dev/fd
+    ln -s fd/0 /dev/stdin
+    ln -s fd/1 /dev/stdout
+    ln -s fd/2 /dev/stderr
+    umount -l "$keep"
+    rmdir "$keep"
+    local left
+    left=$(find /dev -maxdepth 1 -name 'tty?*' -print -quit)
+    [ -z "$left" ] || {
+        echo "FAILED: $left is still in the tests' /dev"
+        exit 1
+    }
+}
+
+if [ "${LINTARA_WINE_NAMESPACE:-}" != 1 ]; then
+    # A server of this prefix left running from before would serve the
+    # tests from outside the namespace.
+    WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null || true
+    export LINTARA_WINE_NAMESPACE=1
+    if [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null; then
+        exec unshare --mount --propagation private bash "$0" "$@"
+    elif unshare --user --map-root-user --mount true 2>/dev/null; then
+        exec unshare --user --map-root-user --mount --propagation private bash "$0" "$@"
+    fi
+    skip "cannot hide this machine's serial ports from wine: needs root or user namespaces"
+fi
+
+hide_serial_ports
+
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+trap '"$wineserver" -k 2>/dev/null || true' EXIT
+
+if [ ! -f "$prefix/.lintara-ready" ]; then
+    echo "Making the wine prefix $prefix (once)"
+    rm -rf "$prefix"
+    start=$SECONDS
+    "$wine" wineboot --init >/dev/null 2>&1
+    "$wineserver" -w
+    touch "$prefix/.lintara-ready"
+    echo "Prefix made in $((SECONDS - start)) s"
+fi
+# No port of this machine, whatever an earlier wine left there.
+rm -f "$prefix"/dosdevices/com*
+
+export LINTARA_NO_SERIAL_PORTS=1 LINTARA_WINE=$wine
+# One wine session for all the tests, its system processes started here:
+# started by a test, they would hold its output open after it ends.
+"$wineserver" -p
+"$wine" wineboot >/dev/null 2>&1
+status=0
+ctest --test-dir "$build" --output-on-failure --timeout 300 || status=$?
+"$wineserver" -k 2>/dev/null || true
+"$wineserver" -w 2>/dev/null || true
+links=$(find "$prefix/dosdevices" -maxdepth 1 -name 'com*' -print)
+if [ -n "$links" ]; then
+    echo "FAILED: wine mapped serial ports after all: $links"
+    exit 1
+fi
+exit $status
