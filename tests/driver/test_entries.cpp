@@ -99,7 +99,7 @@ TEST_F(Entries, AbsentDevicesAreRefusedAndKeepTheCurrentPort)
     ASSERT_EQ(OPENCOM("COM1,1200,N,8,1"), 1);
     DTR(1);
     // No such device, by any name a user might give.
-    for (const char *device : {"/dev/lintara-no-such-port", "COM249", "relative/x"}) {
+    for (const char *device : {"/dev/lintara-no-such-port", "COM0", "relative/x"}) {
         mapPort(2, device);
         EXPECT_EQ(OPENCOM("COM2,1200,N,8,1"), 0) << device;
         EXPECT_EQ(comStatus(2).code, RSCOM_MISSING) << device;
