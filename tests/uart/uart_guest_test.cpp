@@ -722,6 +722,9 @@ void checkStatusInUse()
     const std::string holding = readReply(holder);
     if (check("in-use: another program holds ttyS2 open, without a lock", holding == "holding",
               holding)) {
+        // COMSTATUS keeps its look at the processes for 0.1 s, and the
+        // checks before looked a moment ago.
+        sleepMs(150);
         const std::string pid = std::to_string(holder.pid);
         check("in-use: that program is called porthog", comm(holder.pid) == "porthog",
               comm(holder.pid));
