@@ -112,21 +112,28 @@ for module in "${modules[@]}"; do
 done
 cp "$kernel_dir/modules/order" "$root/modules/order" || fail "cannot copy the modules' order"
 # Only this initramfs has the marker, and only this VM's command line has
-# lintara.guest=1: the guest test refuses to run without both.
+# lintara.guest=1: the guest programs refuse to run without both.
 : >"$root/lintara-guest"
 
-cat >"$root/init" <<'EOF'
+# The guest's programs, in the order they run: a name, and its command line.
+guest_runs=(
+    "uart_guest_test /uart_guest_test"
+)
+{
+    cat <<'EOF'
 #!/bin/sh
 mount -t devtmpfs devtmpfs /dev
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 exec </dev/console >/dev/console 2>&1
 echo 1 >/proc/sys/kernel/printk
-echo LINTARA-GUEST-BEGIN
-/uart_guest_test
-echo "LINTARA-GUEST-EXIT $?"
-poweroff -f
 EOF
+    for run in "${guest_runs[@]}"; do
+        printf 'echo "LINTARA-GUEST-BEGIN %s"\n%s\necho "LINTARA-GUEST-EXIT %s $?"\n' \
+            "${run%% *}" "${run#* }" "${run%% *}"
+    done
+    echo "poweroff -f"
+} >"$root/init"
 chmod 755 "$root/init"
 
 # Not compressed: the guest reads it from memory, while unpacking it there,
@@ -181,51 +188,64 @@ printf 'VM run took %d.%03d s (boot to power-off, qemu status %d)\n' \
 log=$work/console.txt
 tr -d '\r' <"$console" >"$log" 2>/dev/null || : >"$log"
 
-# What the VM said besides the guest test's own lines: qemu's messages and the
-# kernel's.
+# What the VM said besides the guest programs' own lines: qemu's messages and
+# the kernel's.
 show_vm_messages() {
     echo "---- qemu ----"
     cat "$work/qemu.err"
-    echo "---- guest console, other than the test's lines (last 200) ----"
+    echo "---- guest console, other than the programs' lines (last 200) ----"
     grep -v -E '^(PASS |FAIL |info |-- |SUMMARY: |QUIET |LINTARA-HOST )' "$log" | tail -n 200
     echo "----"
 }
 
-if ! grep -qx 'LINTARA-GUEST-BEGIN' "$log"; then
+if ! grep -q '^LINTARA-GUEST-BEGIN ' "$log"; then
     show_vm_messages
     if [[ $qemu_status -eq 124 ]]; then
-        fail "the VM did not start the guest test within ${vm_timeout} s"
+        fail "the VM did not start the guest programs within ${vm_timeout} s"
     fi
-    fail "the VM did not start the guest test (qemu status $qemu_status)"
+    fail "the VM did not start the guest programs (qemu status $qemu_status)"
 fi
 
-echo "---- guest test ----"
-sed -n '/^LINTARA-GUEST-BEGIN$/,/^LINTARA-GUEST-EXIT/{/^LINTARA-GUEST-/d;p}' "$log"
-echo "----"
-
-passed=$(grep -c '^PASS ' "$log")
-failed=$(grep -c '^FAIL ' "$log")
-summary=$(grep -m 1 '^SUMMARY: ' "$log")
-exit_line=$(grep -m 1 '^LINTARA-GUEST-EXIT ' "$log")
-guest_status=${exit_line#LINTARA-GUEST-EXIT }
-
+# Each program's lines, its checks and its summary, on their own.
 verdict=0
-if [[ -z $summary ]]; then
-    echo "FAIL: the guest test ended without its summary (crashed, blocked or the VM stopped)"
-    [[ $qemu_status -eq 124 ]] && echo "FAIL: the VM did not power off within ${vm_timeout} s"
-    show_vm_messages
-    verdict=1
-elif [[ $summary != "SUMMARY: $passed passed, $failed failed" ]]; then
-    echo "FAIL: the guest's summary ($summary) does not match its check lines"
-    verdict=1
-elif [[ $failed -ne 0 || $guest_status != 0 ]]; then
-    echo "FAIL: $failed guest check(s) failed (guest test exit status ${guest_status:-none})"
-    grep '^FAIL ' "$log"
-    verdict=1
-elif [[ $passed -eq 0 ]]; then
-    echo "FAIL: the guest test ran no check"
-    verdict=1
-fi
+passed=0
+failed=0
+vm_messages_shown=0
+for run in "${guest_runs[@]}"; do
+    name=${run%% *}
+    lines=$(sed -n "/^LINTARA-GUEST-BEGIN $name\$/,/^LINTARA-GUEST-EXIT $name /p" "$log")
+    echo "---- $name ----"
+    grep -v '^LINTARA-GUEST-' <<<"$lines"
+    echo "----"
+
+    program_passed=$(grep -c '^PASS ' <<<"$lines")
+    program_failed=$(grep -c '^FAIL ' <<<"$lines")
+    summary=$(grep -m 1 '^SUMMARY: ' <<<"$lines")
+    exit_line=$(grep -m 1 "^LINTARA-GUEST-EXIT $name " <<<"$lines")
+    status=${exit_line#LINTARA-GUEST-EXIT "$name" }
+    passed=$((passed + program_passed))
+    failed=$((failed + program_failed))
+
+    if [[ -z $summary ]]; then
+        echo "FAIL: $name ended without its summary (not started, crashed, blocked or the VM stopped)"
+        if [[ $vm_messages_shown -eq 0 ]]; then
+            [[ $qemu_status -eq 124 ]] && echo "FAIL: the VM did not power off within ${vm_timeout} s"
+            show_vm_messages
+            vm_messages_shown=1
+        fi
+        verdict=1
+    elif [[ $summary != "SUMMARY: $program_passed passed, $program_failed failed" ]]; then
+        echo "FAIL: $name's summary ($summary) does not match its check lines"
+        verdict=1
+    elif [[ $program_failed -ne 0 || $status != 0 ]]; then
+        echo "FAIL: $program_failed check(s) of $name failed (exit status ${status:-none})"
+        grep '^FAIL ' <<<"$lines"
+        verdict=1
+    elif [[ $program_passed -eq 0 ]]; then
+        echo "FAIL: $name ran no check"
+        verdict=1
+    fi
+done
 
 # The host's part: the adapter's unplugging and plugging as the guest asked,
 # and the register writes within the guest's quiet stretches.
