@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # Boots a small Linux VM under qemu with emulated 16550A UARTs and a USB
-# serial adapter, and runs uart_guest_test in it: the driver's real-port
-# backend on the kernel's own 8250 and USB serial drivers.
+# serial adapter, and runs in it uart_guest_test, the driver's real-port
+# backend on the kernel's own 8250 and USB serial drivers, then probe_guest,
+# the program's port probe on that driver, once as it is and once with the
+# driver built without COMSTATUS.
 #
-# usage: run_uart_test.sh GUEST_TEST WORK_DIR
+# usage: run_uart_test.sh GUEST_TEST WORK_DIR PROBE_GUEST DRIVER DRIVER_WITHOUT_STATUS
 #
 #   GUEST_TEST  the uart_guest_test program
 #   WORK_DIR    a folder in the build tree for the initramfs, the console log
 #               and qemu's trace of the UARTs' register writes
+#   PROBE_GUEST the probe_guest program
+#   DRIVER      the driver library, librscom.so
+#   DRIVER_WITHOUT_STATUS  the same driver without COMSTATUS
 #
 # The kernel is Debian's stock amd64 kernel with a few of its own modules,
 # fetched and unpacked beforehand by scripts/setup-vm-kernel.sh into
@@ -41,16 +46,22 @@ fail() {
     exit 1
 }
 
-if [[ $# -ne 2 ]]; then
-    echo "usage: $0 GUEST_TEST WORK_DIR" >&2
+if [[ $# -ne 5 ]]; then
+    echo "usage: $0 GUEST_TEST WORK_DIR PROBE_GUEST DRIVER DRIVER_WITHOUT_STATUS" >&2
     exit 2
 fi
 guest_test=$1
 work=$2
+probe_guest=$3
+library=$4
+library_without_status=$5
 here=$(cd "$(dirname "$0")" && pwd)
 vm_timeout=${UART_VM_TIMEOUT:-120}
 
 [[ -f $guest_test && -x $guest_test ]] || fail "guest test program not built: $guest_test"
+[[ -f $probe_guest && -x $probe_guest ]] || fail "probe program not built: $probe_guest"
+[[ -f $library ]] || fail "driver not built: $library"
+[[ -f $library_without_status ]] || fail "driver without COMSTATUS not built: $library_without_status"
 mkdir -p "$work" || fail "cannot make $work"
 work=$(cd "$work" && pwd)
 
@@ -102,10 +113,17 @@ install_program() {
 }
 
 install_program "$busybox" /bin/busybox || fail "cannot copy busybox"
-for applet in sh mount poweroff; do
+for applet in sh mount poweroff env; do
     ln -s busybox "$root/bin/$applet"
 done
 install_program "$guest_test" /uart_guest_test || fail "cannot copy $guest_test"
+# As installed: the program finds its driver in the library folder beside
+# its own (its RUNPATH is $ORIGIN/../lib).
+mkdir -p "$root"/lintara/{bin,lib,without-status} || fail "cannot make $root/lintara"
+install_program "$probe_guest" /lintara/bin/probe_guest || fail "cannot copy $probe_guest"
+install_program "$library" /lintara/lib/librscom.so || fail "cannot copy $library"
+install_program "$library_without_status" /lintara/without-status/librscom.so ||
+    fail "cannot copy $library_without_status"
 # The guest test loads them in this order.
 for module in "${modules[@]}"; do
     cp "$kernel_dir/modules/$module.ko" "$root/modules/" || fail "cannot copy $module.ko"
@@ -115,9 +133,20 @@ cp "$kernel_dir/modules/order" "$root/modules/order" || fail "cannot copy the mo
 # lintara.guest=1: the guest programs refuse to run without both.
 : >"$root/lintara-guest"
 
+# ASan intercepts dlopen and calls it from its own runtime, whose search path
+# is not the program's: a sanitized probe is shown its driver, as
+# scripts/test.sh does on the host.
+probe_env=
+if ldd "$probe_guest" | grep libasan >/dev/null; then
+    probe_env="env LD_LIBRARY_PATH=/lintara/lib "
+fi
 # The guest's programs, in the order they run: a name, and its command line.
+# The probe runs after the driver's test, which left the ports closed and
+# the adapter plugged in.
 guest_runs=(
     "uart_guest_test /uart_guest_test"
+    "probe_guest ${probe_env}/lintara/bin/probe_guest"
+    "probe_guest_without_status env LD_LIBRARY_PATH=/lintara/without-status /lintara/bin/probe_guest --without-status"
 )
 {
     cat <<'EOF'
@@ -159,7 +188,7 @@ q() { printf '%s' "${1//,/,,}"; }
 # chardev. serial_write logs every register write of every UART.
 start=$(date +%s%N)
 timeout -k 5 "$vm_timeout" "$qemu" \
-    -accel tcg -machine pc -m 256 -smp 1 \
+    -accel tcg -machine pc -m 512 -smp 1 \
     -nodefaults -display none -monitor none -no-reboot \
     -kernel "$kernel" -initrd "$initramfs" \
     -append "console=ttyS0 quiet loglevel=1 panic=-1 8250.nr_uarts=4 rdinit=/init lintara.guest=1" \
