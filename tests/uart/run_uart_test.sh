@@ -1,19 +1,24 @@
 #!/usr/bin/env bash
 # Boots a small Linux VM under qemu with emulated 16550A UARTs and a USB
-# serial adapter, and runs uart_guest_test in it: the driver's real-port
-# backend on the kernel's own 8250 and USB serial drivers.
+# serial adapter, and runs in it uart_guest_test, the driver's real-port
+# backend on the kernel's own 8250 and USB serial drivers, then probe_guest,
+# the program's port probe on that driver, once as it is and once with the
+# driver built without COMSTATUS.
 #
-# usage: run_uart_test.sh GUEST_TEST WORK_DIR
+# usage: run_uart_test.sh GUEST_TEST WORK_DIR PROBE_GUEST DRIVER DRIVER_WITHOUT_STATUS
 #
 #   GUEST_TEST  the uart_guest_test program
 #   WORK_DIR    a folder in the build tree for the initramfs, the console log
 #               and qemu's trace of the UARTs' register writes
+#   PROBE_GUEST the probe_guest program
+#   DRIVER      the driver library, librscom.so
+#   DRIVER_WITHOUT_STATUS  the same driver without COMSTATUS
 #
 # The kernel is Debian's stock amd64 kernel with a few of its own modules,
 # fetched and unpacked beforehand by scripts/setup-vm-kernel.sh into
 # $LINTARA_VM_KERNEL (by default ${XDG_CACHE_HOME:-$HOME/.cache}/lintara/vm-kernel).
-# Its 8250 driver, devtmpfs and gzip initramfs support are built in; the USB
-# serial checks load the modules.
+# Its 8250 driver and devtmpfs are built in; the USB serial checks load the
+# modules.
 #
 # While the VM runs, vm_host.py unplugs and plugs the USB adapter when the
 # guest asks for it on its console. Afterwards it checks qemu's trace: between
@@ -41,16 +46,22 @@ fail() {
     exit 1
 }
 
-if [[ $# -ne 2 ]]; then
-    echo "usage: $0 GUEST_TEST WORK_DIR" >&2
+if [[ $# -ne 5 ]]; then
+    echo "usage: $0 GUEST_TEST WORK_DIR PROBE_GUEST DRIVER DRIVER_WITHOUT_STATUS" >&2
     exit 2
 fi
 guest_test=$1
 work=$2
+probe_guest=$3
+library=$4
+library_without_status=$5
 here=$(cd "$(dirname "$0")" && pwd)
 vm_timeout=${UART_VM_TIMEOUT:-120}
 
 [[ -f $guest_test && -x $guest_test ]] || fail "guest test program not built: $guest_test"
+[[ -f $probe_guest && -x $probe_guest ]] || fail "probe program not built: $probe_guest"
+[[ -f $library ]] || fail "driver not built: $library"
+[[ -f $library_without_status ]] || fail "driver without COMSTATUS not built: $library_without_status"
 mkdir -p "$work" || fail "cannot make $work"
 work=$(cd "$work" && pwd)
 
@@ -58,7 +69,7 @@ qemu=$(command -v qemu-system-x86_64) ||
     skip "qemu-system-x86_64 not found (Debian package qemu-system-x86)"
 busybox=$(command -v busybox) || skip "busybox not found (Debian package busybox-static)"
 python=$(command -v python3) || skip "python3 not found (Debian package python3)"
-for tool in gzip timeout ldd find; do
+for tool in timeout ldd find; do
     command -v "$tool" >/dev/null || skip "$tool not found"
 done
 # grep -q would end the pipe early, and busybox's SIGPIPE fail it.
@@ -85,7 +96,7 @@ echo "kernel: $(cat "$kernel_dir/package"), from $kernel_dir"
 # --- the initramfs -----------------------------------------------------------
 
 root=$work/initramfs
-initramfs=$work/initramfs.gz
+initramfs=$work/initramfs.cpio
 rm -rf "$root" "$initramfs"
 mkdir -p "$root"/{bin,dev,proc,sys,modules} || fail "cannot make $root"
 
@@ -102,34 +113,61 @@ install_program() {
 }
 
 install_program "$busybox" /bin/busybox || fail "cannot copy busybox"
-for applet in sh mount poweroff; do
+for applet in sh mount poweroff env; do
     ln -s busybox "$root/bin/$applet"
 done
 install_program "$guest_test" /uart_guest_test || fail "cannot copy $guest_test"
+# As installed: the program finds its driver in the library folder beside
+# its own (its RUNPATH is $ORIGIN/../lib).
+mkdir -p "$root"/lintara/{bin,lib,without-status} || fail "cannot make $root/lintara"
+install_program "$probe_guest" /lintara/bin/probe_guest || fail "cannot copy $probe_guest"
+install_program "$library" /lintara/lib/librscom.so || fail "cannot copy $library"
+install_program "$library_without_status" /lintara/without-status/librscom.so ||
+    fail "cannot copy $library_without_status"
 # The guest test loads them in this order.
 for module in "${modules[@]}"; do
     cp "$kernel_dir/modules/$module.ko" "$root/modules/" || fail "cannot copy $module.ko"
 done
 cp "$kernel_dir/modules/order" "$root/modules/order" || fail "cannot copy the modules' order"
 # Only this initramfs has the marker, and only this VM's command line has
-# lintara.guest=1: the guest test refuses to run without both.
+# lintara.guest=1: the guest programs refuse to run without both.
 : >"$root/lintara-guest"
 
-cat >"$root/init" <<'EOF'
+# ASan intercepts dlopen and calls it from its own runtime, whose search path
+# is not the program's: a sanitized probe is shown its driver, as
+# scripts/test.sh does on the host.
+probe_env=
+if ldd "$probe_guest" | grep libasan >/dev/null; then
+    probe_env="env LD_LIBRARY_PATH=/lintara/lib "
+fi
+# The guest's programs, in the order they run: a name, and its command line.
+# The probe runs after the driver's test, which left the ports closed and
+# the adapter plugged in.
+guest_runs=(
+    "uart_guest_test /uart_guest_test"
+    "probe_guest ${probe_env}/lintara/bin/probe_guest"
+    "probe_guest_without_status env LD_LIBRARY_PATH=/lintara/without-status /lintara/bin/probe_guest --without-status"
+)
+{
+    cat <<'EOF'
 #!/bin/sh
 mount -t devtmpfs devtmpfs /dev
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 exec </dev/console >/dev/console 2>&1
 echo 1 >/proc/sys/kernel/printk
-echo LINTARA-GUEST-BEGIN
-/uart_guest_test
-echo "LINTARA-GUEST-EXIT $?"
-poweroff -f
 EOF
+    for run in "${guest_runs[@]}"; do
+        printf 'echo "LINTARA-GUEST-BEGIN %s"\n%s\necho "LINTARA-GUEST-EXIT %s $?"\n' \
+            "${run%% *}" "${run#* }" "${run%% *}"
+    done
+    echo "poweroff -f"
+} >"$root/init"
 chmod 755 "$root/init"
 
-(cd "$root" && find . -print | "$busybox" cpio -o -H newc 2>/dev/null) | gzip -1 >"$initramfs" ||
+# Not compressed: the guest reads it from memory, while unpacking it there,
+# under an emulated CPU, would cost more than the boot itself.
+(cd "$root" && find . -print | "$busybox" cpio -o -H newc 2>/dev/null) >"$initramfs" ||
     fail "cannot build the initramfs"
 
 # --- the VM ------------------------------------------------------------------
@@ -150,7 +188,7 @@ q() { printf '%s' "${1//,/,,}"; }
 # chardev. serial_write logs every register write of every UART.
 start=$(date +%s%N)
 timeout -k 5 "$vm_timeout" "$qemu" \
-    -accel tcg -machine pc -m 256 -smp 1 \
+    -accel tcg -machine pc -m 512 -smp 1 \
     -nodefaults -display none -monitor none -no-reboot \
     -kernel "$kernel" -initrd "$initramfs" \
     -append "console=ttyS0 quiet loglevel=1 panic=-1 8250.nr_uarts=4 rdinit=/init lintara.guest=1" \
@@ -179,51 +217,64 @@ printf 'VM run took %d.%03d s (boot to power-off, qemu status %d)\n' \
 log=$work/console.txt
 tr -d '\r' <"$console" >"$log" 2>/dev/null || : >"$log"
 
-# What the VM said besides the guest test's own lines: qemu's messages and the
-# kernel's.
+# What the VM said besides the guest programs' own lines: qemu's messages and
+# the kernel's.
 show_vm_messages() {
     echo "---- qemu ----"
     cat "$work/qemu.err"
-    echo "---- guest console, other than the test's lines (last 200) ----"
+    echo "---- guest console, other than the programs' lines (last 200) ----"
     grep -v -E '^(PASS |FAIL |info |-- |SUMMARY: |QUIET |LINTARA-HOST )' "$log" | tail -n 200
     echo "----"
 }
 
-if ! grep -qx 'LINTARA-GUEST-BEGIN' "$log"; then
+if ! grep -q '^LINTARA-GUEST-BEGIN ' "$log"; then
     show_vm_messages
     if [[ $qemu_status -eq 124 ]]; then
-        fail "the VM did not start the guest test within ${vm_timeout} s"
+        fail "the VM did not start the guest programs within ${vm_timeout} s"
     fi
-    fail "the VM did not start the guest test (qemu status $qemu_status)"
+    fail "the VM did not start the guest programs (qemu status $qemu_status)"
 fi
 
-echo "---- guest test ----"
-sed -n '/^LINTARA-GUEST-BEGIN$/,/^LINTARA-GUEST-EXIT/{/^LINTARA-GUEST-/d;p}' "$log"
-echo "----"
-
-passed=$(grep -c '^PASS ' "$log")
-failed=$(grep -c '^FAIL ' "$log")
-summary=$(grep -m 1 '^SUMMARY: ' "$log")
-exit_line=$(grep -m 1 '^LINTARA-GUEST-EXIT ' "$log")
-guest_status=${exit_line#LINTARA-GUEST-EXIT }
-
+# Each program's lines, its checks and its summary, on their own.
 verdict=0
-if [[ -z $summary ]]; then
-    echo "FAIL: the guest test ended without its summary (crashed, blocked or the VM stopped)"
-    [[ $qemu_status -eq 124 ]] && echo "FAIL: the VM did not power off within ${vm_timeout} s"
-    show_vm_messages
-    verdict=1
-elif [[ $summary != "SUMMARY: $passed passed, $failed failed" ]]; then
-    echo "FAIL: the guest's summary ($summary) does not match its check lines"
-    verdict=1
-elif [[ $failed -ne 0 || $guest_status != 0 ]]; then
-    echo "FAIL: $failed guest check(s) failed (guest test exit status ${guest_status:-none})"
-    grep '^FAIL ' "$log"
-    verdict=1
-elif [[ $passed -eq 0 ]]; then
-    echo "FAIL: the guest test ran no check"
-    verdict=1
-fi
+passed=0
+failed=0
+vm_messages_shown=0
+for run in "${guest_runs[@]}"; do
+    name=${run%% *}
+    lines=$(sed -n "/^LINTARA-GUEST-BEGIN $name\$/,/^LINTARA-GUEST-EXIT $name /p" "$log")
+    echo "---- $name ----"
+    grep -v '^LINTARA-GUEST-' <<<"$lines"
+    echo "----"
+
+    program_passed=$(grep -c '^PASS ' <<<"$lines")
+    program_failed=$(grep -c '^FAIL ' <<<"$lines")
+    summary=$(grep -m 1 '^SUMMARY: ' <<<"$lines")
+    exit_line=$(grep -m 1 "^LINTARA-GUEST-EXIT $name " <<<"$lines")
+    status=${exit_line#LINTARA-GUEST-EXIT "$name" }
+    passed=$((passed + program_passed))
+    failed=$((failed + program_failed))
+
+    if [[ -z $summary ]]; then
+        echo "FAIL: $name ended without its summary (not started, crashed, blocked or the VM stopped)"
+        if [[ $vm_messages_shown -eq 0 ]]; then
+            [[ $qemu_status -eq 124 ]] && echo "FAIL: the VM did not power off within ${vm_timeout} s"
+            show_vm_messages
+            vm_messages_shown=1
+        fi
+        verdict=1
+    elif [[ $summary != "SUMMARY: $program_passed passed, $program_failed failed" ]]; then
+        echo "FAIL: $name's summary ($summary) does not match its check lines"
+        verdict=1
+    elif [[ $program_failed -ne 0 || $status != 0 ]]; then
+        echo "FAIL: $program_failed check(s) of $name failed (exit status ${status:-none})"
+        grep '^FAIL ' <<<"$lines"
+        verdict=1
+    elif [[ $program_passed -eq 0 ]]; then
+        echo "FAIL: $name ran no check"
+        verdict=1
+    fi
+done
 
 # The host's part: the adapter's unplugging and plugging as the guest asked,
 # and the register writes within the guest's quiet stretches.

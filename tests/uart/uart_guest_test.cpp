@@ -21,6 +21,7 @@
 //
 // This program drives real ports. It refuses to start anywhere but in that VM.
 
+#include "guest.h"
 #include "rscom.h"
 
 #include <cerrno>
@@ -28,7 +29,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
@@ -39,7 +39,6 @@
 #include <sstream>
 #include <string>
 #include <sys/file.h>
-#include <sys/io.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
@@ -64,10 +63,20 @@
 namespace
 {
 
-// Only the VM's initramfs has this file, and only its kernel command line
-// has this word.
-constexpr const char *kGuestMarker = "/lintara-guest";
-constexpr const char *kGuestCmdline = "lintara.guest=1";
+using guest::check;
+using guest::enableMarkers;
+using guest::errnoText;
+using guest::fdTarget;
+using guest::group;
+using guest::info;
+using guest::inGuest;
+using guest::loadModules;
+using guest::quietly;
+using guest::restartWatchdog;
+using guest::seconds;
+using guest::sleepMs;
+using guest::summary;
+using guest::waitForNode;
 
 constexpr const char *kPort = "/dev/ttyS1";          // COM2, the UART under test
 constexpr int kPortLine = 1;                         // its line in /proc
@@ -80,78 +89,6 @@ constexpr const char *kRegularFile = "/not-a-port";
 
 constexpr const char *kCom2 = "COM2,1200,N,8,1";
 constexpr const char *kCom3 = "COM3,1200,N,8,1";
-
-// Seconds a group may take before the watchdog calls it blocked.
-constexpr unsigned kGroupSeconds = 60;
-
-int g_passed = 0;
-int g_failed = 0;
-const char *volatile g_group = "start";
-
-bool check(const std::string &name, bool ok, const std::string &detail = {})
-{
-    if (ok) {
-        ++g_passed;
-        std::printf("PASS %s\n", name.c_str());
-    } else {
-        ++g_failed;
-        std::printf("FAIL %s: %s\n", name.c_str(), detail.empty() ? "false" : detail.c_str());
-    }
-    std::fflush(stdout);
-    return ok;
-}
-
-void info(const std::string &text)
-{
-    std::printf("info %s\n", text.c_str());
-    std::fflush(stdout);
-}
-
-void onWatchdog(int)
-{
-    // Only async-signal-safe calls here.
-    const char head[] = "FAIL watchdog: no return within the time allowed, in group ";
-    ssize_t ignored = ::write(STDOUT_FILENO, head, sizeof head - 1);
-    ignored = ::write(STDOUT_FILENO, g_group, std::strlen(g_group));
-    ignored = ::write(STDOUT_FILENO, "\n", 1);
-    (void)ignored;
-    _exit(3);
-}
-
-double uptime()
-{
-    std::ifstream in("/proc/uptime");
-    double up = -1;
-    in >> up;
-    return up;
-}
-
-// Each group's line tells when it started, as seconds since the guest's boot.
-void group(const char *name)
-{
-    g_group = name;
-    alarm(kGroupSeconds);
-    std::printf("-- %s (at %.2f s)\n", name, uptime());
-    std::fflush(stdout);
-}
-
-std::string errnoText(int error)
-{
-    return std::string(std::strerror(error)) + " (errno " + std::to_string(error) + ")";
-}
-
-double seconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-void sleepMs(int ms)
-{
-    timespec ts{ms / 1000, (ms % 1000) * 1000000L};
-    nanosleep(&ts, nullptr);
-}
 
 bool writeFile(const std::string &path, const std::string &text, std::string *error)
 {
@@ -183,15 +120,6 @@ int countFds()
     }
     closedir(dir);
     return n - 1; // the directory's own
-}
-
-std::string fdTarget(int fd)
-{
-    char buf[256];
-    const std::string link = "/proc/self/fd/" + std::to_string(fd);
-    const ssize_t n = readlink(link.c_str(), buf, sizeof buf - 1);
-    if (n < 0) return {};
-    return std::string(buf, static_cast<size_t>(n));
 }
 
 std::vector<int> fdsOn(const std::string &path)
@@ -520,42 +448,6 @@ void checkSettings(const std::string &name, int fd, const Expected &want)
           (t.c_cflag & CRTSCTS) == 0 && (t.c_iflag & (IXON | IXOFF)) == 0, termiosText(t));
 }
 
-// --- quiet stretches --------------------------------------------------------
-
-// qemu logs every register write of every UART (its serial_write trace) but
-// not which UART it was. A stretch in which no UART may be written is marked
-// by two writes to ttyS1's scratch register before (0xA5, the stretch's
-// number) and two after (0x5A, the number); the kernel's driver never writes
-// that register once the port is set up. The host checks the trace between
-// the markers of every stretch this program announces with a QUIET line.
-constexpr unsigned short kMarkerPort = 0x2f8 + 7;
-constexpr unsigned char kOpenMark = 0xA5;
-constexpr unsigned char kCloseMark = 0x5A;
-bool g_markers = false;
-int g_stretches = 0;
-
-// Runs `body` between markers. Nothing in `body` may print: the console is a
-// UART too. `writes` says that the stretch must write the modem control
-// register: the proof that the trace sees what the others must not do.
-void quietly(const std::string &what, const std::function<void()> &body, bool writes = false)
-{
-    if (!g_markers) {
-        body();
-        return;
-    }
-    const int number = ++g_stretches;
-    // The console's output still on its way would be writes of its own.
-    std::fflush(stdout);
-    tcdrain(STDOUT_FILENO);
-    outb(kOpenMark, kMarkerPort);
-    outb(static_cast<unsigned char>(number), kMarkerPort);
-    body();
-    outb(kCloseMark, kMarkerPort);
-    outb(static_cast<unsigned char>(number), kMarkerPort);
-    std::printf("QUIET %d %s %s\n", number, writes ? "mcr" : "none", what.c_str());
-    std::fflush(stdout);
-}
-
 // --- COMSTATUS ----------------------------------------------------------------
 
 void unmapAll()
@@ -637,8 +529,7 @@ bool setupEnvironment()
     ::chmod(kStateFolder, 0700);
     setenv("XDG_STATE_HOME", kStateFolder, 1);
     ok &= check("environment: the state folder is empty", access(kNumbersFile, F_OK) != 0);
-    g_markers = ioperm(kMarkerPort, 1, 1) == 0;
-    ok &= check("environment: ttyS1's scratch register can take markers", g_markers,
+    ok &= check("environment: ttyS1's scratch register can take markers", enableMarkers(1),
                 "ioperm: " + errnoText(errno));
     return ok;
 }
@@ -1727,38 +1618,9 @@ void askHost(const char *action)
     std::fflush(stdout);
 }
 
-// Seconds until `path` exists (or is gone); -1 when it did not within `limit`.
-double waitForNode(const char *path, bool present, double limit)
-{
-    const double t0 = seconds();
-    while (seconds() - t0 < limit) {
-        if ((access(path, F_OK) == 0) == present) return seconds() - t0;
-        sleepMs(20);
-    }
-    return -1;
-}
-
 std::string ms(double secondsTaken)
 {
     return std::to_string(static_cast<int>(secondsTaken * 1000)) + " ms";
-}
-
-bool loadModules()
-{
-    std::ifstream order("/modules/order");
-    std::string name;
-    bool ok = true;
-    int count = 0;
-    while (std::getline(order, name)) {
-        const std::string path = "/modules/" + name + ".ko";
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        const bool loaded =
-            fd >= 0 && (syscall(SYS_finit_module, fd, "", 0) == 0 || errno == EEXIST);
-        ok &= check("usb: module " + name + " loaded", loaded, errnoText(errno));
-        if (fd >= 0) ::close(fd);
-        ++count;
-    }
-    return check("usb: the modules' list is there", count > 0) && ok;
 }
 
 // The numbers' file's lines for the adapter: "5\t<seconds>\t<identity>".
@@ -1780,7 +1642,7 @@ bool checkUsbNumber()
     unmapAll();
     setenv("RSCOM_COM4", "none", 1);
     const double t0 = seconds();
-    if (!loadModules()) return false;
+    if (!loadModules("usb: ")) return false;
     const double took = waitForNode(kAdapter, true, 10);
     if (!check("usb: the adapter appears as ttyUSB0", took >= 0, "not within 10 s")) return false;
     info("usb: ttyUSB0 appeared " + ms(seconds() - t0) + " after the first module's load");
@@ -1903,7 +1765,7 @@ struct Replug {
 void heldReplug(const std::string &name, const Replug &r)
 {
     // Each replug may take its own while: the watchdog starts again.
-    alarm(kGroupSeconds);
+    restartWatchdog();
     DTR(r.callWhileGone ? !r.dtr : r.dtr);
     RTS(r.callWhileGone ? !r.rts : r.rts);
     if (!unplugAdapter(name, r.from)) return;
@@ -1987,17 +1849,6 @@ void checkUsbHeld()
           "returned " + std::to_string(reopened));
 }
 
-bool inGuest()
-{
-    if (access(kGuestMarker, F_OK) != 0) return false;
-    std::ifstream in("/proc/cmdline");
-    std::string word;
-    while (in >> word) {
-        if (word == kGuestCmdline) return true;
-    }
-    return false;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -2018,7 +1869,6 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    std::signal(SIGALRM, onWatchdog);
     std::signal(SIGPIPE, SIG_IGN);
     const double t0 = seconds();
     if (setupEnvironment()) {
@@ -2049,8 +1899,6 @@ int main(int argc, char **argv)
             checkUsbHeld();
         }
     }
-    alarm(0);
     info("checks took " + std::to_string(static_cast<int>((seconds() - t0) * 1000)) + " ms");
-    std::printf("SUMMARY: %d passed, %d failed\n", g_passed, g_failed);
-    return g_failed == 0 ? 0 : 1;
+    return summary();
 }

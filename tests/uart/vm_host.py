@@ -201,12 +201,18 @@ def drive(console, qmp_path, pid):
 def quiet(trace, console):
     """Checks every quiet stretch the guest announced against the trace."""
     announced = {}
+    # Each program of the run numbers its stretches from a number of its own;
+    # a number used twice would let one stretch stand for another.
+    twice = set()
     line_re = re.compile(r"^QUIET (\d+) (none|mcr) (.*)$")
     with open(console, encoding="utf-8", errors="replace") as f:
         for line in f:
             match = line_re.match(line.rstrip("\r\n"))
             if match:
-                announced[int(match.group(1))] = (match.group(2), match.group(3))
+                number = int(match.group(1))
+                if number in announced:
+                    twice.add(number)
+                announced[number] = (match.group(2), match.group(3))
 
     writes = []
     write_re = re.compile(r"serial_write .*addr 0x([0-9a-fA-F]+) val 0x([0-9a-fA-F]+)")
@@ -234,6 +240,8 @@ def quiet(trace, console):
             i += 2
             continue
         if marker and val == CLOSE_MARK and open_id == writes[i + 1][1]:
+            if open_id in stretches:
+                twice.add(open_id)
             stretches[open_id] = inside
             open_id = None
             i += 2
@@ -245,6 +253,9 @@ def quiet(trace, console):
     failed = 0
     if not announced:
         say("FAIL", "the guest announced no quiet stretch")
+        failed += 1
+    for number in sorted(twice):
+        say("FAIL", f"quiet {number}: the number was used for two stretches")
         failed += 1
     for number in sorted(announced):
         expect, what = announced[number]
