@@ -25,19 +25,9 @@ protected:
         setVariable("XDG_STATE_HOME", state.string());
     }
 
-    void SetUp() override
-    {
-        for (int n = 1; n <= 5; ++n)
-            mapPort(n, "none");
-    }
+    void SetUp() override { mapNoPorts(); }
 
-    void TearDown() override
-    {
-        for (int n = 1; n <= 5; ++n) {
-            mapPort(n, "loopback");
-            if (OPENCOM(settingsOf(n).c_str()) != 0) CLOSECOM();
-        }
-    }
+    void TearDown() override { closePorts(); }
 };
 
 TEST_F(Entries, LoopbackPlugWiring)

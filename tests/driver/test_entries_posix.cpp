@@ -49,16 +49,12 @@ protected:
         char folder[] = "/tmp/rscom-entries-XXXXXX";
         ASSERT_NE(::mkdtemp(folder), nullptr);
         dir = folder;
-        for (int n = 1; n <= 5; ++n)
-            mapPort(n, "none");
+        mapNoPorts();
     }
 
     void TearDown() override
     {
-        for (int n = 1; n <= 5; ++n) {
-            mapPort(n, "loopback");
-            if (OPENCOM(settingsOf(n).c_str()) != 0) CLOSECOM();
-        }
+        closePorts();
         ::unlink((dir + "/file").c_str());
         ::unlink((dir + "/fifo").c_str());
         ::rmdir(dir.c_str());

@@ -181,7 +181,7 @@ TEST(WindowsNames, WhatIsNoDeviceNameOpensNothing)
 {
     // Under wine \\.\C:\windows\win.ini opens the file: refused before that.
     for (const char *given :
-         {"/dev/ttyS0", "relative/x", "C:\\windows\\win.ini", "\\\\.\\C:\\windows\\win.ini",
+         {"/dev/ttyS9", "relative/x", "C:\\windows\\win.ini", "\\\\.\\C:\\windows\\win.ini",
           "\\\\.\\", "COM1:", "COM 1", "\\\\?\\COM1", "COM\xc5\xbd"}) {
         const Target target = namedTarget(given);
         EXPECT_EQ(target.identity, given);

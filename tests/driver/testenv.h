@@ -37,6 +37,23 @@ inline std::string settingsOf(int port)
     return "COM" + std::to_string(port) + ",1200,N,8,1";
 }
 
+// COM1 to COM5 lead nowhere, unless a test maps them.
+inline void mapNoPorts()
+{
+    for (int n = 1; n <= 5; ++n)
+        mapPort(n, "none");
+}
+
+// Closes whatever a test left open on COM1 to COM5: the driver keeps its
+// ports for the whole process.
+inline void closePorts()
+{
+    for (int n = 1; n <= 5; ++n) {
+        mapPort(n, "loopback");
+        if (OPENCOM(settingsOf(n).c_str()) != 0) CLOSECOM();
+    }
+}
+
 struct Lines {
     int dcd, dsr, cts, ri;
     bool operator==(const Lines &o) const

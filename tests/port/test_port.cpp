@@ -172,7 +172,7 @@ void TestPort::descriptions_data()
     const QString anyone = QStringLiteral("Port používá jiný program.");
     row("in use, nobody seen", -2, {usb}, "/dev/ttyUSB0\n" + anyone, anyone);
     const QString console = QStringLiteral("Port je systémová konzole.");
-    row("console", -3, {"/dev/ttyS0"}, "/dev/ttyS0\n" + console, console);
+    row("console", -3, {"/dev/ttyAMA0"}, "/dev/ttyAMA0\n" + console, console);
     const QString serial = QStringLiteral("Není to sériový port s řídicími signály.");
     row("no serial line", -4, {"/dev/null"}, "/dev/null\n" + serial, serial);
     const QString other = QStringLiteral("Port nelze otevřít.");

@@ -7,8 +7,10 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <sys/io.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -188,6 +190,74 @@ void quietly(const std::string &what, const std::function<void()> &body, bool wr
     outb(kCloseMark, kMarkerPort);
     outb(static_cast<unsigned char>(number), kMarkerPort);
     std::printf("QUIET %d %s %s\n", number, writes ? "mcr" : "none", what.c_str());
+    std::fflush(stdout);
+}
+
+Child startChild(const std::function<int()> &body)
+{
+    int toChild[2];
+    int fromChild[2];
+    if (pipe2(toChild, O_CLOEXEC) != 0) return {};
+    if (pipe2(fromChild, O_CLOEXEC) != 0) {
+        ::close(toChild[0]);
+        ::close(toChild[1]);
+        return {};
+    }
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(toChild[0], STDIN_FILENO);
+        dup2(fromChild[1], STDOUT_FILENO);
+        // A forked child that kept the pipes' other ends would never see the
+        // end of its input.
+        for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]})
+            ::close(fd);
+        _exit(body());
+    }
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    if (pid < 0) {
+        ::close(toChild[1]);
+        ::close(fromChild[0]);
+        return {};
+    }
+    return {pid, toChild[1], fromChild[0]};
+}
+
+std::string readReply(const Child &child, int timeoutMs)
+{
+    std::string line;
+    char c = 0;
+    while (true) {
+        pollfd p{child.out, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) <= 0) return line + "<no answer>";
+        if (::read(child.out, &c, 1) != 1) return line.empty() ? "<eof>" : line;
+        if (c == '\n') return line;
+        line += c;
+    }
+}
+
+int finishChild(Child &child)
+{
+    if (child.in >= 0) ::close(child.in);
+    if (child.out >= 0) ::close(child.out);
+    int status = 0;
+    if (child.pid > 0) waitpid(child.pid, &status, 0);
+    child = Child{};
+    return status;
+}
+
+// Waits until the parent closes our standard input.
+void waitForEnd()
+{
+    char c = 0;
+    while (::read(STDIN_FILENO, &c, 1) > 0) {
+    }
+}
+
+void reply(const std::string &line)
+{
+    std::printf("%s\n", line.c_str());
     std::fflush(stdout);
 }
 

@@ -44,6 +44,28 @@ double waitForNode(const char *path, bool present, double limit);
 // the checks' names.
 bool loadModules(const std::string &name);
 
+// --- helper processes ---------------------------------------------------------
+
+// A child with a pipe on each side: closing `in` tells it to end, it answers
+// on `out` one line at a time.
+struct Child {
+    int pid = -1;
+    int in = -1;
+    int out = -1;
+};
+
+// Forks a child that runs `body` and ends with its result; pid -1 when it
+// could not be started.
+Child startChild(const std::function<int()> &body);
+// The child's next line; "<eof>" when it ended, "<no answer>" after the time.
+std::string readReply(const Child &child, int timeoutMs = 10000);
+// Closes the pipes, waits for the child and gives its wait status.
+int finishChild(Child &child);
+
+// In a child: waits until the parent closes its input, and answers a line.
+void waitForEnd();
+void reply(const std::string &line);
+
 // --- quiet stretches ----------------------------------------------------------
 //
 // qemu logs every register write of every UART (its serial_write trace) but

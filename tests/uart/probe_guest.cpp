@@ -256,58 +256,21 @@ bool setupEnvironment(int firstStretch)
     return ok;
 }
 
-// A program that holds ttyS2 open, as a terminal program would.
-struct Holder {
-    pid_t pid = -1;
-    int in = -1;
-};
-
-Holder holdSecond()
+// A program that holds ttyS2 open, as a terminal program would, until its
+// input ends; pid -1 when it could not.
+guest::Child holdSecond()
 {
-    int toChild[2];
-    int fromChild[2];
-    if (pipe2(toChild, O_CLOEXEC) != 0) return {};
-    if (pipe2(fromChild, O_CLOEXEC) != 0) {
-        ::close(toChild[0]);
-        ::close(toChild[1]);
-        return {};
-    }
-    std::fflush(stdout);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        // Its copy of the other end would keep its input from ending.
-        ::close(toChild[1]);
-        ::close(fromChild[0]);
-        // Nor may it outlive this program, should the watchdog end it.
+    guest::Child child = guest::startChild([]() {
+        // It may not outlive this program, should the watchdog end it.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         prctl(PR_SET_NAME, "porthog");
         const int fd = ::open(kSecond, O_RDWR | O_NOCTTY | O_NONBLOCK);
-        const char answer = fd >= 0 ? 'y' : 'n';
-        ssize_t ignored = ::write(fromChild[1], &answer, 1);
-        char c = 0;
-        while (::read(toChild[0], &c, 1) > 0) {
-        }
-        (void)ignored;
-        _exit(0);
-    }
-    ::close(toChild[0]);
-    ::close(fromChild[1]);
-    char answer = 0;
-    const bool holding = pid > 0 && ::read(fromChild[0], &answer, 1) == 1 && answer == 'y';
-    ::close(fromChild[0]);
-    if (!holding) {
-        ::close(toChild[1]);
-        if (pid > 0) waitpid(pid, nullptr, 0);
-        return {};
-    }
-    return {pid, toChild[1]};
-}
-
-void release(Holder &holder)
-{
-    ::close(holder.in);
-    waitpid(holder.pid, nullptr, 0);
-    holder = Holder{};
+        guest::reply(fd >= 0 ? "holding" : "open: " + guest::errnoText(errno));
+        guest::waitForEnd();
+        return 0;
+    });
+    if (guest::readReply(child) != "holding") guest::finishChild(child);
+    return child;
 }
 
 // --- the checks ---------------------------------------------------------------------
@@ -347,7 +310,7 @@ void checkAutomatic(DevOpens &opens)
 void checkMapped(DevOpens &opens)
 {
     guest::group("probe-mapped");
-    Holder holder = holdSecond();
+    guest::Child holder = holdSecond();
     if (!check("probe-mapped: another program holds ttyS2 open", holder.pid > 0)) return;
     setenv("RSCOM_COM1", "/dev/console", 1);
     setenv("RSCOM_COM2", kPort, 1);
@@ -361,7 +324,7 @@ void checkMapped(DevOpens &opens)
                    [&]() { got = probe(); });
     const std::set<std::string> opened = opens.take();
     const std::string pid = std::to_string(holder.pid);
-    release(holder);
+    guest::finishChild(holder);
     unmapAll();
 
     expectTooltips(

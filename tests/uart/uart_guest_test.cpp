@@ -64,18 +64,24 @@ namespace
 {
 
 using guest::check;
+using guest::Child;
 using guest::enableMarkers;
 using guest::errnoText;
 using guest::fdTarget;
+using guest::finishChild;
 using guest::group;
 using guest::info;
 using guest::inGuest;
 using guest::loadModules;
 using guest::quietly;
+using guest::readReply;
+using guest::reply;
 using guest::restartWatchdog;
 using guest::seconds;
 using guest::sleepMs;
+using guest::startChild;
 using guest::summary;
+using guest::waitForEnd;
 using guest::waitForNode;
 
 constexpr const char *kPort = "/dev/ttyS1";          // COM2, the UART under test
@@ -227,45 +233,6 @@ bool expectOutputs(const std::string &name, bool dtr, bool rts)
 
 // --- helper processes -------------------------------------------------------
 
-// A child with a pipe on each side: closing `in` tells it to end, it answers
-// on `out` one line at a time.
-struct Child {
-    pid_t pid = -1;
-    int in = -1;
-    int out = -1;
-};
-
-Child startChild(const std::function<int()> &body)
-{
-    int toChild[2];
-    int fromChild[2];
-    if (pipe2(toChild, O_CLOEXEC) != 0) return {};
-    if (pipe2(fromChild, O_CLOEXEC) != 0) {
-        ::close(toChild[0]);
-        ::close(toChild[1]);
-        return {};
-    }
-    std::fflush(stdout);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(toChild[0], STDIN_FILENO);
-        dup2(fromChild[1], STDOUT_FILENO);
-        // A forked child that kept the pipes' other ends would never see the
-        // end of its input.
-        for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]})
-            ::close(fd);
-        _exit(body());
-    }
-    ::close(toChild[0]);
-    ::close(fromChild[1]);
-    if (pid < 0) {
-        ::close(toChild[1]);
-        ::close(fromChild[0]);
-        return {};
-    }
-    return {pid, toChild[1], fromChild[0]};
-}
-
 // This program again, in one of its helper modes, with `env` added to its
 // environment.
 Child startSelf(const std::vector<std::string> &args,
@@ -286,19 +253,6 @@ Child startSelf(const std::vector<std::string> &args,
     });
 }
 
-std::string readReply(const Child &child, int timeoutMs = 10000)
-{
-    std::string line;
-    char c = 0;
-    while (true) {
-        pollfd p{child.out, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) <= 0) return line + "<no answer>";
-        if (::read(child.out, &c, 1) != 1) return line.empty() ? "<eof>" : line;
-        if (c == '\n') return line;
-        line += c;
-    }
-}
-
 std::string readAll(const Child &child)
 {
     std::string all;
@@ -307,30 +261,6 @@ std::string readAll(const Child &child)
         if (line == "<eof>" || line.find("<no answer>") != std::string::npos) return all;
         all += line + "\n";
     }
-}
-
-int finishChild(Child &child)
-{
-    if (child.in >= 0) ::close(child.in);
-    if (child.out >= 0) ::close(child.out);
-    int status = 0;
-    if (child.pid > 0) waitpid(child.pid, &status, 0);
-    child = Child{};
-    return status;
-}
-
-// Waits until the parent closes our standard input.
-void waitForEnd()
-{
-    char c = 0;
-    while (::read(STDIN_FILENO, &c, 1) > 0) {
-    }
-}
-
-void reply(const std::string &line)
-{
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
 }
 
 // Helper mode: another program that holds a port through the driver.
