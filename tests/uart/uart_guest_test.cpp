@@ -609,8 +609,11 @@ void checkStatusEmptySlot()
     expectStatus("empty-slot: COM4 by its number is nothing", comStatus(4), status(0, ""));
 }
 
-// A program holding ttyS2 without any lock, in its own settings.
-int holdOpenWithoutLock()
+// Another program holding ttyS2 in settings of its own, with a flock on it
+// or none. It answers "holding"; once asked (a byte on its input), whether
+// its settings are still as it set them, and its speed; at the end it leaves
+// the port as it found it.
+int holdSecondInOwnSettings(bool lock)
 {
     prctl(PR_SET_NAME, "porthog");
     const int fd = ::open(kSecond, O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -624,6 +627,10 @@ int holdOpenWithoutLock()
     tcsetattr(fd, TCSANOW, &mine);
     termios set{};
     tcgetattr(fd, &set);
+    if (lock && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        reply("flock: " + errnoText(errno));
+        return 1;
+    }
     reply("holding");
     char c = 0;
     if (::read(STDIN_FILENO, &c, 1) != 1) return 1;
@@ -648,7 +655,7 @@ void checkStatusInUse()
 {
     group("in-use");
     unmapAll();
-    Child holder = startChild(holdOpenWithoutLock);
+    Child holder = startChild([]() { return holdSecondInOwnSettings(false); });
     const std::string holding = readReply(holder);
     if (check("in-use: another program holds ttyS2 open, without a lock", holding == "holding",
               holding)) {
@@ -1078,37 +1085,9 @@ void checkLocked()
 
     // Another program holding ttyS2 with a lock of its own, cooked settings
     // and hardware flow control.
-    Child locker = startChild([]() {
-        const int fd = ::open(kSecond, O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd < 0) {
-            reply("open: " + errnoText(errno));
-            return 1;
-        }
-        termios base{};
-        tcgetattr(fd, &base);
-        const termios mine = otherProgramSettings(base);
-        tcsetattr(fd, TCSANOW, &mine);
-        termios set{};
-        tcgetattr(fd, &set);
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            reply("flock: " + errnoText(errno));
-            return 1;
-        }
-        reply("locked");
-        // The parent asks once its OPENCOM is over.
-        char c = 0;
-        if (::read(STDIN_FILENO, &c, 1) != 1) return 1;
-        termios now{};
-        tcgetattr(fd, &now);
-        reply(sameTermios(set, now) ? "same"
-                                    : "was " + termiosText(set) + ", now " + termiosText(now));
-        waitForEnd();
-        // Leaves the port as it found it.
-        tcsetattr(fd, TCSANOW, &base);
-        return 0;
-    });
+    Child locker = startChild([]() { return holdSecondInOwnSettings(true); });
     const std::string locked = readReply(locker);
-    if (check("locked: another program locks ttyS2", locked == "locked", locked)) {
+    if (check("locked: another program locks ttyS2", locked == "holding", locked)) {
         expectRefused("locked: ttyS2 locked by another program", kCom3);
         ssize_t ignored = ::write(locker.in, "?", 1);
         (void)ignored;
