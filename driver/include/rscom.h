@@ -12,6 +12,8 @@
  *   CTS() RI()
  *   CLOSECOM()         close the current port; afterwards there is none
  *   COMSTATUS(n, ...)  could COMn be opened now, and why not; opens nothing
+ *   EDGES(edges, max)  the current port's input-line changes since the last
+ *                      call, each with its time and count
  *
  * Settings string: "COMn,baud,parity,databits,stopbits", for example
  * "COM1,1200,N,8,1": n from 1 to 255, baud a positive whole number up to
@@ -189,6 +191,32 @@ RSCOM_API void RSCOM_CALL CLOSECOM(void);
  *   7 for RSCOM_IN_USE, that program's process id (4242), when it is seen
  * Returns one of the RSCOM_ result codes above. */
 RSCOM_API int16_t RSCOM_CALL COMSTATUS(int16_t port, char *detail, int16_t size);
+
+/* The input lines, as rscom_edge names them. */
+#define RSCOM_LINE_DCD 1
+#define RSCOM_LINE_DSR 2
+#define RSCOM_LINE_CTS 3
+#define RSCOM_LINE_RI 4
+
+/* One change of an input line of the current port. */
+typedef struct rscom_edge {
+    int64_t time;  /* when it happened: microseconds of the monotonic clock
+                      (CLOCK_MONOTONIC; on Windows QueryPerformanceCounter's) */
+    int32_t count; /* that line's changes since the port was opened, this one included */
+    int16_t line;  /* RSCOM_LINE_DCD 1, RSCOM_LINE_DSR 2, RSCOM_LINE_CTS 3, RSCOM_LINE_RI 4 */
+    int16_t level; /* the line after the change: 1 active, 0 inactive */
+} rscom_edge;      /* 16 bytes on every target */
+
+/* Results of EDGES besides a count. */
+#define RSCOM_EDGES_NO_PORT -1   /* no current port, or its device is gone */
+#define RSCOM_EDGES_UNTOLD -2    /* this port cannot tell its changes (only what a read sees) */
+
+/* Moves the current port's input-line changes that were not taken yet into
+ * edges, oldest first, at most max. Returns how many (0: none since the last
+ * call); RSCOM_EDGES_NO_PORT when there is no current port or its device is
+ * gone; RSCOM_EDGES_UNTOLD when this port cannot tell its changes. A null
+ * edges or a max of 0 or less takes nothing. */
+RSCOM_API int16_t RSCOM_CALL EDGES(rscom_edge *edges, int16_t max);
 
 #ifdef __cplusplus
 }
