@@ -21,6 +21,7 @@
 #include <pthread.h>
 #include <sys/ioctl.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 
 namespace rscom
@@ -325,6 +326,13 @@ private:
 };
 
 } // namespace
+
+int64_t edgeClock()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
 
 ModemCalls kernelCalls()
 {
