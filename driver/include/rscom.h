@@ -276,7 +276,10 @@ typedef struct rscom_edge {
  * thread of the driver is left for it; at exit nothing hangs. On Linux
  * neither close() nor a hangup ends a TIOCMIWAIT, only a line change or a
  * signal, so the driver ends its own thread's wait with SIGURG, sent with
- * pthread_kill to that thread alone. Its handler does nothing and has no
+ * pthread_kill to that thread alone. A second thread per port waits for the
+ * port's hang-up (poll) and ends the wait then too: the kernel removes a
+ * UART only once no TIOCMIWAIT is pending on it. The driver's threads take
+ * no other signal. Its handler does nothing and has no
  * SA_RESTART; the driver installs it only while SIGURG's disposition is the
  * default (ignored), and sets the default again when its last waiting port
  * closes. SIGURG is otherwise only sent for a socket's out-of-band data to
@@ -285,9 +288,11 @@ typedef struct rscom_edge {
  * program has a SIGURG handler of its own (or ignores it explicitly), the
  * driver does not wait: a port that counts finds its changes at each EDGES
  * call, one that cannot count is RSCOM_EDGES_UNTOLD. A program that sets a
- * SIGURG handler while the driver waits leaves that wait to end at the
- * port's next line change: CLOSECOM then returns at once and the device is
- * released when that wait ends. */
+ * SIGURG handler while the driver waits leaves those waits to end by
+ * themselves (a line change, a hang-up): CLOSECOM then returns at once and
+ * the device is released when they end. On Windows CLOSECOM sets the wait's
+ * stop event and cancels it (CancelIoEx); a program that unloads rscom.dll
+ * (FreeLibrary) closes its ports first. */
 RSCOM_API int16_t RSCOM_CALL EDGES(rscom_edge *edges, int16_t max);
 
 #ifdef __cplusplus

@@ -15,8 +15,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <linux/serial.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -144,6 +146,34 @@ bool setup()
          readText(usb + "serial") + "\"");
     check("gadget: ttyGS0 has no device link", ::access("/sys/class/tty/ttyGS0/device", F_OK) != 0);
     return host && gadget;
+}
+
+// What the kernel answers for an ioctl a tty driver lacks: cdc_acm's break
+// on a device without it, and the gadget side, whose driver (u_serial) can
+// neither wait nor count. In a child: a wait that did block would hang.
+void checkLackingIoctls()
+{
+    group("gadget: ioctls a driver lacks");
+    const int host = ::open(kHost, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int brk = host >= 0 && ::ioctl(host, TIOCSBRK) != 0 ? errno : 0;
+    if (host >= 0) ::close(host);
+    check("gadget: ttyACM0 refuses a break with EOPNOTSUPP", brk == EOPNOTSUPP, errnoText(brk));
+    Child child = startChild([] {
+        const int fd = ::open(kGadget, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        serial_icounter_struct icount{};
+        const int count = ::ioctl(fd, TIOCGICOUNT, &icount) != 0 ? errno : 0;
+        alarm(2);
+        const int wait = ::ioctl(fd, TIOCMIWAIT, TIOCM_CD) != 0 ? errno : 0;
+        reply(std::to_string(count) + " " + std::to_string(wait));
+        return 0;
+    });
+    const std::string answer = readReply(child, 5000);
+    finishChild(child);
+    info("gadget: ttyGS0 (u_serial) answers TIOCGICOUNT and TIOCMIWAIT with errno " + answer);
+    check("gadget: a driver without them answers ENOTTY or EINVAL at once",
+          answer == std::to_string(ENOTTY) + " " + std::to_string(ENOTTY) ||
+              answer == std::to_string(EINVAL) + " " + std::to_string(ENOTTY),
+          answer);
 }
 
 void checkOpen()
@@ -374,6 +404,7 @@ int main()
         return 2;
     }
     if (setup()) {
+        checkLackingIoctls();
         checkOpen();
         checkShortPulse();
         checkSeries();
