@@ -268,7 +268,7 @@ void checkShortestPulse()
     int64_t shortest = -1;
     bool counted = true;
     int32_t prev = -1;
-    std::string rates;
+    std::string rates, missed;
     for (int64_t hold : {1000, 500, 200, 100, 50, 0}) {
         int split = 0;
         for (int i = 0; i < 10; ++i) {
@@ -277,8 +277,13 @@ void checkShortestPulse()
             const std::vector<rscom_edge> dcd = ofLine(takeEdges(), RSCOM_LINE_DCD);
             if (dcd.size() == 2 && dcd[1].count == dcd[0].count + 1) ++split;
             // The two changes, as two edges or as one whose count jumps.
-            counted &=
+            // Without a hold the gadget may not tell the host at all.
+            const bool two =
                 !dcd.empty() && dcd.back().level == 0 && (prev < 0 || dcd.back().count == prev + 2);
+            if (!two && hold > 0) {
+                counted = false;
+                missed += " " + std::to_string(hold) + " us: " + describe(dcd);
+            }
             if (!dcd.empty()) prev = dcd.back().count;
         }
         rates += " " + std::to_string(hold) + " us: " + std::to_string(split) + "/10;";
@@ -287,7 +292,26 @@ void checkShortestPulse()
     std::printf("bench edges: shortest pulse seen as two edges 10 times out of 10: %lld us "
                 "(two edges per hold:%s)\n",
                 static_cast<long long>(shortest), rates.c_str());
-    check("gadget: every short pulse counts its two changes", counted);
+    check("gadget: every pulse held 50 us or more counts its two changes", counted, missed);
+}
+
+// Nanoseconds on a CPU of this program's threads other than the main one:
+// the driver's (the scheduler's own count, finer than getrusage's).
+int64_t driverThreadsNs()
+{
+    int64_t sum = 0;
+    DIR *dir = ::opendir("/proc/self/task");
+    if (dir == nullptr) return -1;
+    const std::string self = std::to_string(::getpid());
+    while (dirent *entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.' || self == entry->d_name) continue;
+        std::ifstream in(std::string("/proc/self/task/") + entry->d_name + "/schedstat");
+        int64_t ns = 0;
+        in >> ns;
+        sum += ns;
+    }
+    ::closedir(dir);
+    return sum;
 }
 
 void checkIdleCost()
@@ -295,17 +319,22 @@ void checkIdleCost()
     group("gadget: an idle held port");
     rusage before{}, after{};
     getrusage(RUSAGE_SELF, &before);
+    const int64_t threads0 = driverThreadsNs();
     const double t0 = seconds();
     sleepMs(3000);
     getrusage(RUSAGE_SELF, &after);
+    const int64_t threadsNs = driverThreadsNs() - threads0;
     const double wall = seconds() - t0;
     const auto cpu = [](const rusage &r) {
         return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1e3 +
                static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e3;
     };
     const double ms = cpu(after) - cpu(before);
-    std::printf("bench edges: CPU of a held idle port (ttyACM0) over %.1f s: %.2f ms\n", wall, ms);
-    check("gadget: a held idle port costs no CPU", ms < 5, std::to_string(ms) + " ms");
+    std::printf("bench edges: CPU of a held idle port (ttyACM0) over %.1f s: its threads %.3f ms, "
+                "the whole program %.2f ms\n",
+                wall, static_cast<double>(threadsNs) / 1e6, ms);
+    check("gadget: a held idle port's threads take no CPU", threadsNs >= 0 && threadsNs < 1000000,
+          std::to_string(threadsNs) + " ns");
 }
 
 // CLOSECOM while the thread waits: the device is free for another program at
