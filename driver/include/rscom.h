@@ -258,8 +258,9 @@ typedef struct rscom_edge {
  *               the counters are read again, for a change the kernel counted
  *               without waking the thread. The port's kernel driver decides:
  *                 8250/16550 UARTs, ftdi_sio, cdc_acm: waits and counts
- *                   (the 8250 counts only RI's falling edge; the rising one
- *                   is told by the level);
+ *                   (the 8250 counts and wakes only at RI's falling edge: the
+ *                   rising one is found by the next read, wake or EDGES call,
+ *                   and timed then);
  *                 pl2303, ch341: waits, cannot count: one change per
  *                   changed line at each wake;
  *                 cp210x: counts, cannot wait: changes are found and timed

@@ -14,12 +14,15 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <mutex>
 #include <poll.h>
 #include <pthread.h>
+#include <string>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <thread>
 #include <time.h>
 #include <unistd.h>
@@ -149,9 +152,10 @@ struct Shared {
     const int fd;
     const ModemCalls calls;
     const std::shared_ptr<EdgeRecord> record;
-    bool wake = false;   // holds the wake signal
-    bool ownsFd = false; // the port handed its descriptor over: closed last
-    pthread_t waiter{};  // set before the hang-up thread starts
+    bool wake = false;    // holds the wake signal
+    bool ownsFd = false;  // the port handed its descriptor over: closed last
+    pthread_t waiter{};   // set before the hang-up thread starts
+    pid_t waiterTask = 0; // the waiting thread's task, once it runs
 
     std::mutex lock;
     std::condition_variable changed;
@@ -177,6 +181,11 @@ void waitForChanges(const std::shared_ptr<Shared> &shared)
 {
     unblockWake();
     Shared &s = *shared;
+    {
+        const std::lock_guard<std::mutex> guard(s.lock);
+        s.waiterTask = static_cast<pid_t>(::syscall(SYS_gettid));
+        s.changed.notify_all();
+    }
     while (true) {
         const int error = s.calls.wait(s.fd);
         const int64_t time = edgeClock();
@@ -249,6 +258,7 @@ public:
             stop();
         }
         pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        if (m_waiter.joinable()) awaitFirstWait();
     }
 
     ~Watch() override { stop(); }
@@ -319,6 +329,45 @@ public:
 
 private:
     bool waits() const { return m_waiter.joinable(); }
+
+    // The port is watched once the thread sleeps in its first wait: a UART
+    // driver sets the port up for the wait then (the 8250 turns on its
+    // modem-status interrupt), within OPENCOM and not at some moment after.
+    // A driver that cannot wait answers at once instead.
+    void awaitFirstWait()
+    {
+        Shared &s = *m_shared;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+        pid_t task = 0;
+        {
+            std::unique_lock<std::mutex> guard(s.lock);
+            s.changed.wait_until(guard, until, [&] { return s.waiterTask != 0 || s.ended; });
+            task = s.waiterTask;
+        }
+        const std::string stat = "/proc/self/task/" + std::to_string(task) + "/stat";
+        while (task != 0 && std::chrono::steady_clock::now() < until) {
+            if (sleeping(stat)) return;
+            {
+                const std::lock_guard<std::mutex> guard(s.lock);
+                if (s.ended) return;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    }
+
+    static bool sleeping(const std::string &stat)
+    {
+        char text[512];
+        const int fd = ::open(stat.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return true; // nothing to tell by: no wait for it
+        const ssize_t n = ::read(fd, text, sizeof text - 1);
+        ::close(fd);
+        if (n <= 0) return true;
+        text[n] = '\0';
+        // "task (name) S ...": the name may hold anything but its last ')'.
+        const char *end = std::strrchr(text, ')');
+        return end == nullptr || end[1] == '\0' || end[2] == 'S';
+    }
 
     std::shared_ptr<Shared> m_shared;
     std::thread m_waiter;

@@ -185,6 +185,8 @@ void checkOpen()
     TXD(1); // changes nothing, remembered
     check("gadget: lines read with the gadget side closed", DCD() == 0 && DSR() == 0,
           "DCD " + std::to_string(DCD()) + " DSR " + std::to_string(DSR()));
+    check("gadget: CTS reads 1, RI 0, as cdc_acm reports them", CTS() == 1 && RI() == 0,
+          "CTS " + std::to_string(CTS()) + " RI " + std::to_string(RI()));
     TXD(0);
     check("gadget: the port tells its changes", EDGES(nullptr, 0) == 0,
           std::to_string(EDGES(nullptr, 0)));
@@ -252,6 +254,8 @@ void checkSeries()
         info("gadget: " + name + ": " + std::to_string(100 - e.size()) +
              " pulses came as one edge counting two");
     }
+    check("gadget: CTS and RI never change",
+          ofLine(all, RSCOM_LINE_CTS).empty() && ofLine(all, RSCOM_LINE_RI).empty());
     std::printf("bench edges: open() to DCD's edge time over %zu pulses: median %.2f ms, "
                 "p99 %.2f ms, "
                 "max %.2f ms\n",
