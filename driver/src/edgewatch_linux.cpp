@@ -346,10 +346,15 @@ private:
         }
         const std::string stat = "/proc/self/task/" + std::to_string(task) + "/stat";
         while (task != 0 && std::chrono::steady_clock::now() < until) {
-            if (sleeping(stat)) return;
+            const bool waiting = sleeping(stat);
             {
                 const std::lock_guard<std::mutex> guard(s.lock);
                 if (s.ended) return;
+                if (waiting) {
+                    // A driver without the wait would have answered by now.
+                    if (s.verdict == Shared::Verdict::Unknown) s.verdict = Shared::Verdict::Waits;
+                    return;
+                }
             }
             std::this_thread::sleep_for(std::chrono::microseconds(50));
         }
