@@ -279,13 +279,16 @@ typedef struct rscom_edge {
  * signal, so the driver ends its own thread's wait with SIGURG, sent with
  * pthread_kill to that thread alone. A second thread per port waits for the
  * port's hang-up (poll) and ends the wait then too: the kernel removes a
- * UART only once no TIOCMIWAIT is pending on it. The driver's threads take
- * no other signal. Its handler does nothing and has no
- * SA_RESTART; the driver installs it only while SIGURG's disposition is the
- * default (ignored), and sets the default again when its last waiting port
- * closes. SIGURG is otherwise only sent for a socket's out-of-band data to
- * a process that asked for it with F_SETOWN. The program never sees the
- * signal: the driver never takes over a handler the program set. When the
+ * UART only once no TIOCMIWAIT is pending on it. OPENCOM returns once the
+ * wait is in place. The driver's threads take no other signal. The SIGURG
+ * handler does nothing and has no SA_RESTART; the driver installs it only
+ * while SIGURG's disposition is the default (ignored), and sets the default
+ * again when its last waiting port closes. SIGURG is otherwise only sent
+ * for a socket's out-of-band data to a process that asked for it with
+ * F_SETOWN; such a signal would meanwhile run the empty handler instead of
+ * being ignored, and may end a system call of the program's with EINTR. The
+ * program never sees the driver's signal: the driver never takes over a
+ * handler the program set. When the
  * program has a SIGURG handler of its own (or ignores it explicitly), the
  * driver does not wait: a port that counts finds its changes at each EDGES
  * call, one that cannot count is RSCOM_EDGES_UNTOLD. A program that sets a
