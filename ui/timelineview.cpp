@@ -231,7 +231,9 @@ void TimelineView::paintAxis(QPainter &painter, const QRect &clip) const
     const int y = plot.bottom() + 1;
     painter.setPen(kRule);
     painter.drawLine(clip.left(), y, clip.right(), y);
-    const std::int64_t from = timeAt(clip.left() - kTextReach) - m_record.originTime();
+    // Nothing before the first port opening, time 0.
+    const std::int64_t from =
+        std::max<std::int64_t>(timeAt(clip.left() - kTextReach) - m_record.originTime(), 0);
     const std::int64_t to = timeAt(clip.right() + kTextReach) - m_record.originTime();
     for (double t = std::ceil(from / step) * step; t <= to; t += step) {
         const int x = column(m_record.originTime() + static_cast<std::int64_t>(std::llround(t)));
