@@ -16,7 +16,9 @@ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OF
 cmake --build "$build" --target lintara rscom -j"$(nproc)"
 
 export RSCOM_COM1=${RSCOM_COM1:-loopback}
-export RSCOM_COM2=${RSCOM_COM2:-loopback}
+# COM2 is the generator, whose inputs move by themselves: live lines with no
+# hardware.
+export RSCOM_COM2=${RSCOM_COM2:-generator}
 export RSCOM_COM3=${RSCOM_COM3:-none}
 export RSCOM_COM4=${RSCOM_COM4:-none}
 export RSCOM_COM5=${RSCOM_COM5:-none}

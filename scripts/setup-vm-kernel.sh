@@ -15,6 +15,7 @@
 #   vmlinux          the kernel, unpacked (qemu boots it directly)
 #   modules/NAME.ko  the modules, uncompressed
 #   modules/order    their names, one a line, in the order they are loaded
+#   modules/gadget   the same for the USB gadget's modules, loaded after them
 #
 # Run by scripts/setup.sh --tests. Needs apt-get and dpkg-deb; refreshes the
 # package lists once (as root) when the package cannot be had.
@@ -22,6 +23,10 @@ set -u -o pipefail
 
 # The USB serial adapter's stack, each after the modules it depends on.
 readonly MODULES=(usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio)
+# A USB serial adapter inside the guest: the host side on cdc_acm, the gadget
+# side on a dummy UDC. usb_f_acm by name: g_serial asks for it through
+# request_module, which fails without modprobe.
+readonly GADGET_MODULES=(cdc-acm udc-core dummy_hcd u_serial configfs libcomposite usb_f_acm g_serial)
 
 home=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
 cache=${LINTARA_VM_KERNEL:-${XDG_CACHE_HOME:-$home/.cache}/lintara/vm-kernel}
@@ -30,7 +35,9 @@ complete() {
     local m
     [[ -s $cache/package && -s $cache/vmlinux && -s $cache/modules/order ]] || return 1
     [[ $(cat "$cache/modules/order") == "$(printf '%s\n' "${MODULES[@]}")" ]] || return 1
-    for m in "${MODULES[@]}"; do
+    [[ -s $cache/modules/gadget ]] || return 1
+    [[ $(cat "$cache/modules/gadget") == "$(printf '%s\n' "${GADGET_MODULES[@]}")" ]] || return 1
+    for m in "${MODULES[@]}" "${GADGET_MODULES[@]}"; do
         [[ -s $cache/modules/$m.ko ]] || return 1
     done
 }
@@ -123,6 +130,13 @@ fetch() {
         fi
         echo "$m" >>"$work/cache/modules/order"
     done
+    for m in "${GADGET_MODULES[@]}"; do
+        if ! copy_module "$m" "$work/cache/modules/$m.ko"; then
+            echo "setup-vm-kernel: $package has no module $m" >&2
+            return 1
+        fi
+        echo "$m" >>"$work/cache/modules/gadget"
+    done
     echo "$package" >"$work/cache/package"
 }
 
@@ -143,4 +157,4 @@ fi
 old=$work/old
 [[ -e $cache ]] && mv "$cache" "$old"
 mv "$work/cache" "$cache" || exit 1
-echo "setup-vm-kernel: $(cat "$cache/package"), modules: ${MODULES[*]}"
+echo "setup-vm-kernel: $(cat "$cache/package"), modules: ${MODULES[*]} ${GADGET_MODULES[*]}"

@@ -25,6 +25,7 @@
  *   - the environment variable RSCOM_COMn, when it is set, on every system:
  *       a device           e.g. RSCOM_COM1=/dev/ttyUSB0, on Windows RSCOM_COM1=COM7
  *       "loopback"         a virtual port with a test plug (see below)
+ *       "generator"        a virtual port whose inputs move by themselves (see below)
  *       "none"             no port: OPENCOM returns 0
  *   - Windows, RSCOM_COMn unset: the port COMn itself (\\.\COMn); see "On
  *     Windows" below for the names RSCOM_COMn may give there.
@@ -53,6 +54,12 @@
  *
  * Virtual port ("loopback"): behaves like a port with a test plug wired
  *   RTS -> CTS, DTR -> DSR and DCD, TxD -> RI.
+ * Virtual port ("generator"): its inputs follow a fixed pattern from the
+ *   moment it is opened, and its outputs change nothing:
+ *     DCD active, dropping for 2 ms every second, at 0.5 s, 1.5 s, 2.5 s, ...
+ *     DSR active
+ *     CTS a 5 Hz square wave: active for 100 ms, inactive for 100 ms, ...
+ *     RI  active for 2 s, inactive for 4 s, ...
  * Each virtual port has lines of its own.
  *
  * Opening a device: never blocks; refuses anything that is not a serial line
@@ -62,6 +69,10 @@
  * takes the port exclusively; applies the settings with no flow control; and
  * sets TxD, DTR and RTS inactive. A failed OPENCOM leaves the current port as
  * it was and leaves nothing open.
+ *
+ * TxD may be unavailable: a port whose device cannot send a break (many
+ * CDC-ACM devices; Linux answers EOPNOTSUPP or ENOTTY) opens like any other,
+ * and on it TXD changes nothing and only remembers the level.
  *
  * Another program has a port open, on Linux, when it holds a flock on the
  * device node (as /proc/locks shows), when a UUCP lock file LCK..name in
@@ -215,7 +226,68 @@ typedef struct rscom_edge {
  * edges, oldest first, at most max. Returns how many (0: none since the last
  * call); RSCOM_EDGES_NO_PORT when there is no current port or its device is
  * gone; RSCOM_EDGES_UNTOLD when this port cannot tell its changes. A null
- * edges or a max of 0 or less takes nothing. */
+ * edges or a max of 0 or less takes nothing (and returns 0 where a count
+ * would come back).
+ *
+ * The reads stay the truth of "now"; EDGES tells what happened in between,
+ * also a change that came and went between two reads.
+ *
+ * Recording starts when OPENCOM opens the device and ends at CLOSECOM. Each
+ * held port keeps its own record while another port is current, and
+ * selecting it again continues it. A record holds at least 65536 changes not
+ * taken yet; beyond that the oldest go.
+ *
+ * count is the truth: where the port counted changes that the driver could
+ * not see one by one, count jumps by more than one and the edge carries the
+ * level after the last of them. count never goes back: not across an unplug
+ * and the recovery that follows (the device counts from nothing again), not
+ * across selecting another port, and not when the oldest changes went.
+ *
+ * time is as close to the change as the port allows: where the driver waits
+ * for changes, when the system wakes it; where the port can only count, at
+ * the EDGES call that finds them. Waiting costs no CPU, and reading a line
+ * stays one system call on a real port.
+ *
+ * What each port gives:
+ *   loopback    every input change an output change causes, timed at the
+ *               setter's call; a setter that repeats the level causes none
+ *   generator   its pattern's changes at their exact times, computed from the
+ *               clock when EDGES is called (nothing runs meanwhile)
+ *   Linux       a thread per held port waits in TIOCMIWAIT and reads
+ *               TIOCGICOUNT and TIOCMGET after each wake; at each EDGES call
+ *               the counters are read again, for a change the kernel counted
+ *               without waking the thread. The port's kernel driver decides:
+ *                 8250/16550 UARTs, ftdi_sio, cdc_acm: waits and counts
+ *                   (the 8250 counts only RI's falling edge; the rising one
+ *                   is told by the level);
+ *                 pl2303, ch341: waits, cannot count: one change per
+ *                   changed line at each wake;
+ *                 cp210x: counts, cannot wait: changes are found and timed
+ *                   at each EDGES call;
+ *                 neither: RSCOM_EDGES_UNTOLD.
+ *               A driver that lacks an ioctl answers ENOTTY, EINVAL or
+ *               EOPNOTSUPP to it; any other failure means the device is gone.
+ *   Windows     a thread per held port waits in WaitCommEvent, timed with
+ *               QueryPerformanceCounter, the levels from GetCommModemStatus
+ *               after each event; an RI edge comes from EV_RING itself.
+ *
+ * Closing: CLOSECOM releases the device at once, even while a wait is
+ * pending: within 100 ms another program can open and lock it, and no
+ * thread of the driver is left for it; at exit nothing hangs. On Linux
+ * neither close() nor a hangup ends a TIOCMIWAIT, only a line change or a
+ * signal, so the driver ends its own thread's wait with SIGURG, sent with
+ * pthread_kill to that thread alone. Its handler does nothing and has no
+ * SA_RESTART; the driver installs it only while SIGURG's disposition is the
+ * default (ignored), and sets the default again when its last waiting port
+ * closes. SIGURG is otherwise only sent for a socket's out-of-band data to
+ * a process that asked for it with F_SETOWN. The program never sees the
+ * signal: the driver never takes over a handler the program set. When the
+ * program has a SIGURG handler of its own (or ignores it explicitly), the
+ * driver does not wait: a port that counts finds its changes at each EDGES
+ * call, one that cannot count is RSCOM_EDGES_UNTOLD. A program that sets a
+ * SIGURG handler while the driver waits leaves that wait to end at the
+ * port's next line change: CLOSECOM then returns at once and the device is
+ * released when that wait ends. */
 RSCOM_API int16_t RSCOM_CALL EDGES(rscom_edge *edges, int16_t max);
 
 #ifdef __cplusplus

@@ -25,6 +25,7 @@ std::optional<Target> mappedTarget(int port)
     if (value == nullptr) return std::nullopt;
     const std::string mapped = value;
     if (mapped == "loopback") return Target{Target::Kind::Loopback, {}, {}};
+    if (mapped == "generator") return Target{Target::Kind::Generator, {}, {}};
     if (mapped.empty() || mapped == "none") return Target{};
     return namedTarget(mapped);
 }

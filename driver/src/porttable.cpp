@@ -71,6 +71,8 @@ bool PortTable::openFresh(Port &port, const Target &target, const Settings &sett
     port.settings = settings;
     port.device = std::move(device);
     port.outputs = inactive;
+    port.record = std::make_shared<EdgeRecord>();
+    port.device->recordEdges(port.record);
     return true;
 }
 
@@ -85,6 +87,7 @@ bool PortTable::reopen(Port &port, const Target &target)
         return false;
     port.target = target;
     port.device = std::move(device);
+    port.device->recordEdges(port.record);
     return true;
 }
 
@@ -116,6 +119,8 @@ void PortTable::dropDeadDevices()
 
 void PortTable::release(Port &port)
 {
+    // The device first: a thread of its own may still write to the record.
+    port.device.reset();
     port = Port{};
 }
 
@@ -141,6 +146,23 @@ int16_t PortTable::read(Input line)
     return static_cast<int16_t>(value);
 }
 
+int16_t PortTable::edges(rscom_edge *out, int16_t max)
+{
+    if (m_current == 0 || !usable(m_current)) return RSCOM_EDGES_NO_PORT;
+    Port &port = m_ports[m_current];
+    switch (port.device->updateEdges()) {
+    case EdgeState::Gone:
+        lose(port);
+        return RSCOM_EDGES_NO_PORT;
+    case EdgeState::Untold:
+        return RSCOM_EDGES_UNTOLD;
+    case EdgeState::Told:
+        break;
+    }
+    if (out == nullptr || max <= 0) return 0;
+    return static_cast<int16_t>(port.record->take(out, static_cast<size_t>(max)));
+}
+
 void PortTable::closeCurrent()
 {
     if (m_current == 0) return;
@@ -158,6 +180,8 @@ PortStatus PortTable::status(int number)
         return {};
     case Target::Kind::Loopback:
         return {Availability::Available, {"loopback", {}, {}, {}, {}, {}, {}}};
+    case Target::Kind::Generator:
+        return {Availability::Available, {"generator", {}, {}, {}, {}, {}, {}}};
     case Target::Kind::Device:
         break;
     }

@@ -28,6 +28,8 @@ public:
     int16_t open(const char *settings);
     void set(Output line, int16_t level);
     int16_t read(Input line);
+    // EDGES: the current port's changes not taken yet, at most `max`.
+    int16_t edges(rscom_edge *out, int16_t max);
     void closeCurrent();
     // Whether port `number` could be opened now; opens nothing.
     PortStatus status(int number);
@@ -40,7 +42,10 @@ private:
         Target target;
         Settings settings;
         std::unique_ptr<Device> device; // null while held but gone
-        std::array<bool, 3> outputs{};  // TxD, DTR, RTS as last set
+        // Kept from the opening to the closing, across the devices the port
+        // is opened on.
+        std::shared_ptr<EdgeRecord> record;
+        std::array<bool, 3> outputs{}; // TxD, DTR, RTS as last set
         Clock::time_point nextRetry{};
     };
 

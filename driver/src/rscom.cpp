@@ -19,6 +19,8 @@ std::unique_ptr<rscom::Device> openTarget(const Target &target)
     switch (target.kind) {
     case Target::Kind::Loopback:
         return rscom::openLoopback();
+    case Target::Kind::Generator:
+        return rscom::openGenerator();
     case Target::Kind::Device:
         return rscom::openDevice(target);
     case Target::Kind::None:
@@ -99,6 +101,12 @@ RSCOM_API int16_t RSCOM_CALL COMSTATUS(int16_t port, char *detail, int16_t size)
     const rscom::PortStatus status = table().status(port);
     rscom::copyText(rscom::detailText(status.info), detail, size);
     return static_cast<int16_t>(status.code);
+}
+
+RSCOM_API int16_t RSCOM_CALL EDGES(rscom_edge *edges, int16_t max)
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    return table().edges(edges, max);
 }
 
 } // extern "C"

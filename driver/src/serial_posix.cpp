@@ -1,8 +1,11 @@
 // Real serial ports on POSIX systems, through libserialport.
 #include "serial_posix.h"
 
+#include "edgewatch.h"
+
 #include <libserialport.h>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -113,6 +116,7 @@ public:
 
     ~SerialPort() override
     {
+        m_edges.reset();
         sp_close(m_port);
         sp_free_port(m_port);
     }
@@ -140,7 +144,7 @@ public:
     {
         switch (line) {
         case Output::Txd:
-            return succeeded(active ? sp_start_break(m_port) : sp_end_break(m_port));
+            return setBreak(active);
         case Output::Dtr:
             return succeeded(sp_set_dtr(m_port, active ? SP_DTR_ON : SP_DTR_OFF));
         case Output::Rts:
@@ -153,10 +157,32 @@ public:
     {
         sp_signal signals{};
         if (!succeeded(sp_get_signals(m_port, &signals))) return -1;
+        if (m_edges) {
+            m_edges->seen({(signals & SP_SIG_DCD) != 0, (signals & SP_SIG_DSR) != 0,
+                           (signals & SP_SIG_CTS) != 0, (signals & SP_SIG_RI) != 0});
+        }
         return (signals & maskOf(line)) != 0 ? 1 : 0;
     }
 
+    void recordEdges(const std::shared_ptr<EdgeRecord> &record) override
+    {
+        int fd = -1;
+        if (sp_get_port_handle(m_port, &fd) == SP_OK) m_edges = watchEdges(fd, record);
+    }
+
+    EdgeState updateEdges() override { return m_edges ? m_edges->update() : EdgeState::Untold; }
+
 private:
+    // A device that cannot send a break (many CDC-ACM devices) still opens:
+    // on it TxD changes nothing, and the level is only remembered.
+    bool setBreak(bool active)
+    {
+        if (m_noBreak) return true;
+        if (succeeded(active ? sp_start_break(m_port) : sp_end_break(m_port))) return true;
+        m_noBreak = errno == EOPNOTSUPP || errno == ENOTTY;
+        return m_noBreak;
+    }
+
     static int maskOf(Input line)
     {
         switch (line) {
@@ -173,6 +199,8 @@ private:
     }
 
     sp_port *m_port;
+    bool m_noBreak = false;
+    std::unique_ptr<EdgeWatch> m_edges;
 };
 
 } // namespace

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -133,6 +135,105 @@ TEST_F(Entries, ComstatusLeavesTheCurrentPortAndItsLines)
     // with its own lines, all inactive.
     ASSERT_EQ(OPENCOM("COM2,1200,N,8,1"), 1);
     EXPECT_EQ(lines(), (Lines{0, 0, 0, 0}));
+}
+
+int64_t micros()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Edges as "line:count:level".
+std::vector<std::string> takeEdges(int16_t max, std::vector<int64_t> *times = nullptr)
+{
+    std::vector<rscom_edge> edges(static_cast<size_t>(max));
+    const int16_t n = EDGES(edges.data(), max);
+    std::vector<std::string> texts;
+    for (int16_t i = 0; i < n; ++i) {
+        const rscom_edge &e = edges[static_cast<size_t>(i)];
+        texts.push_back(std::to_string(e.line) + ":" + std::to_string(e.count) + ":" +
+                        std::to_string(e.level));
+        if (times) times->push_back(e.time);
+    }
+    return texts;
+}
+
+using Texts = std::vector<std::string>;
+
+TEST_F(Entries, LoopbackTellsTheChangesItsSettersCause)
+{
+    rscom_edge edges[4];
+    EXPECT_EQ(EDGES(edges, 4), RSCOM_EDGES_NO_PORT);
+    mapPort(1, "loopback");
+    mapPort(2, "loopback");
+    ASSERT_EQ(OPENCOM("COM1,1200,N,8,1"), 1);
+    EXPECT_EQ(EDGES(edges, 4), 0); // opening changes nothing
+
+    const int64_t before = micros();
+    DTR(1);
+    DTR(5); // active already: no change
+    RTS(1);
+    TXD(1);
+    RTS(0);
+    const int64_t after = micros();
+    std::vector<int64_t> times;
+    EXPECT_EQ(takeEdges(3, &times), (Texts{"1:1:1", "2:1:1", "3:1:1"}));
+    EXPECT_EQ(takeEdges(8, &times), (Texts{"4:1:1", "3:2:0"}));
+    for (size_t i = 0; i < times.size(); ++i) {
+        EXPECT_TRUE(times[i] >= before && times[i] <= after) << i;
+        if (i > 0) {
+            EXPECT_GE(times[i], times[i - 1]);
+        }
+    }
+    EXPECT_EQ(times[0], times[1]); // one setter: one time
+
+    // Bad arguments take nothing.
+    TXD(0);
+    EXPECT_EQ(EDGES(nullptr, 4), 0);
+    EXPECT_EQ(EDGES(edges, 0), 0);
+    EXPECT_EQ(EDGES(edges, -3), 0);
+    EXPECT_EQ(takeEdges(8), (Texts{"4:2:0"}));
+
+    // Each held port keeps its record; selecting it again continues it.
+    DTR(0);
+    ASSERT_EQ(OPENCOM("COM2,1200,N,8,1"), 1);
+    DTR(1);
+    EXPECT_EQ(takeEdges(8), (Texts{"1:1:1", "2:1:1"}));
+    ASSERT_EQ(OPENCOM("COM1,9600,N,8,1"), 1);
+    DTR(1);
+    EXPECT_EQ(takeEdges(8), (Texts{"1:2:0", "2:2:0", "1:3:1", "2:3:1"}));
+
+    // Closed: a new opening counts from nothing.
+    CLOSECOM();
+    EXPECT_EQ(EDGES(edges, 4), RSCOM_EDGES_NO_PORT);
+    ASSERT_EQ(OPENCOM("COM1,1200,N,8,1"), 1);
+    DTR(1);
+    EXPECT_EQ(takeEdges(8), (Texts{"1:1:1", "2:1:1"}));
+}
+
+TEST_F(Entries, GeneratorFollowsItsPatternFromTheOpening)
+{
+    mapPort(2, "generator");
+    EXPECT_EQ(comStatus(2).code, RSCOM_AVAILABLE);
+    EXPECT_EQ(comStatus(2).detail, "generator\t\t\t\t\t\t");
+    const int64_t before = micros();
+    ASSERT_EQ(OPENCOM("COM2,1200,N,8,1"), 1);
+    const int64_t after = micros();
+    EXPECT_EQ(lines(), (Lines{1, 1, 1, 1}));
+    DTR(0); // its outputs change nothing
+    TXD(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(650));
+
+    // CTS every 100 ms, DCD's 2 ms drop at 0.5 s, at their exact times.
+    std::vector<int64_t> times;
+    EXPECT_EQ(takeEdges(8, &times),
+              (Texts{"3:1:0", "3:2:1", "3:3:0", "3:4:1", "1:1:0", "3:5:0", "1:2:1", "3:6:1"}));
+    ASSERT_EQ(times.size(), 8u);
+    const int64_t start = times[0] - 100000;
+    EXPECT_TRUE(start >= before && start <= after);
+    const int64_t offsets[] = {100, 200, 300, 400, 500, 500, 502, 600};
+    for (size_t i = 0; i < times.size(); ++i)
+        EXPECT_EQ(times[i] - start, offsets[i] * 1000) << i;
 }
 
 // The entries share one port table: threads that open, close, set, read and

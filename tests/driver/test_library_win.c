@@ -30,11 +30,11 @@ typedef int16_t(RSCOM_CALL *ReadEntry)(void);
 typedef void(RSCOM_CALL *CloseEntry)(void);
 typedef int16_t(RSCOM_CALL *StatusEntry)(int16_t, char *, int16_t);
 
-static const char *const kEntries[] = {"OPENCOM", "TXD", "DTR", "RTS",      "DCD",
-                                       "DSR",     "CTS", "RI",  "CLOSECOM", "COMSTATUS"};
+static const char *const kEntries[] = {"OPENCOM", "TXD", "DTR",      "RTS",       "DCD",  "DSR",
+                                       "CTS",     "RI",  "CLOSECOM", "COMSTATUS", "EDGES"};
 /* As a 32-bit compiler names them; none is exported so. */
-static const char *const kDecorated[] = {"OPENCOM@4", "_OPENCOM@4", "DTR@4",
-                                         "DCD@0",     "CLOSECOM@0", "COMSTATUS@12"};
+static const char *const kDecorated[] = {"OPENCOM@4",  "_OPENCOM@4",   "DTR@4",  "DCD@0",
+                                         "CLOSECOM@0", "COMSTATUS@12", "EDGES@8"};
 
 /* An entry's address as the caller sees it, whatever its type. */
 static FARPROC entry(HMODULE library, const char *name)
@@ -45,12 +45,16 @@ static FARPROC entry(HMODULE library, const char *name)
 static void linked(void)
 {
     char detail[64];
+    rscom_edge edges[8];
+    CHECK(sizeof(rscom_edge) == 16);
     CHECK(OPENCOM("COM1,1200,N,8,1") == 1);
     CHECK(DCD() == 0 && DSR() == 0 && CTS() == 0 && RI() == 0);
     DTR(1);
     RTS(1);
     TXD(1);
     CHECK(DCD() == 1 && DSR() == 1 && CTS() == 1 && RI() == 1);
+    CHECK(EDGES(edges, 8) == 4 && edges[0].line == RSCOM_LINE_DCD &&
+          edges[3].line == RSCOM_LINE_RI);
     CHECK(COMSTATUS(1, detail, (int16_t)sizeof detail) == RSCOM_AVAILABLE);
     CHECK(strcmp(detail, "loopback\t\t\t\t\t\t") == 0);
     CHECK(OPENCOM("COM2,1200,N,8,1") == 0);

@@ -25,6 +25,8 @@ struct Socket {
     Lines outputs{};
     std::array<int, 4> inputs{};
     Settings settings;
+    std::shared_ptr<EdgeRecord> record; // where the open device tells its changes
+    EdgeState edges = EdgeState::Told;
 };
 
 class FakeDevice final : public Device
@@ -52,6 +54,11 @@ public:
     {
         return answers() ? m_socket.inputs[static_cast<size_t>(line)] : -1;
     }
+    void recordEdges(const std::shared_ptr<EdgeRecord> &record) override
+    {
+        m_socket.record = record;
+    }
+    EdgeState updateEdges() override { return answers() ? m_socket.edges : EdgeState::Gone; }
 
 private:
     // A device that was unplugged stays dead even when the socket is back:
@@ -276,6 +283,36 @@ TEST_F(PortTableTest, HeldPortFollowsItsDeviceToANewPath)
     EXPECT_EQ(table.open("COM3,1200,N,8,1"), 1);
     EXPECT_EQ(socket(3).live, 0);
     EXPECT_EQ(sockets["another device"].outputs, (Lines{false, false, false}));
+}
+
+// A port's record goes on across an unplug and the recovery, whose device
+// counts from nothing again, and across selecting another port.
+TEST_F(PortTableTest, RecordOutlivesTheDevicesOfItsPort)
+{
+    rscom_edge edges[4];
+    ASSERT_EQ(table.open("COM1,1200,N,8,1"), 1);
+    socket(1).record->add(Input::Dcd, 3, true, 10);
+    unplug(1);
+    EXPECT_EQ(table.edges(edges, 4), RSCOM_EDGES_NO_PORT);
+    plugIn(1);
+    now += PortTable::kRetryPeriod;
+    ASSERT_EQ(table.read(Input::Dcd), 0);
+    EXPECT_EQ(socket(1).opens, 2);
+    socket(1).record->add(Input::Dcd, 1, false, 20);
+    ASSERT_EQ(table.open("COM2,1200,N,8,1"), 1);
+    socket(2).edges = EdgeState::Untold;
+    EXPECT_EQ(table.edges(edges, 4), RSCOM_EDGES_UNTOLD);
+
+    ASSERT_EQ(table.open("COM1,1200,N,8,1"), 1);
+    ASSERT_EQ(table.edges(edges, 4), 2);
+    EXPECT_EQ(edges[0].count, 3);
+    EXPECT_EQ(edges[1].count, 4);
+    EXPECT_EQ(edges[1].time, 20);
+    // Gone as EDGES finds out: the device is let go as a read would.
+    socket(1).record->add(Input::Dcd, 1, true, 30);
+    unplug(1);
+    EXPECT_EQ(table.edges(edges, 4), RSCOM_EDGES_NO_PORT);
+    EXPECT_EQ(socket(1).live, 0);
 }
 
 TEST_F(PortTableTest, OpencomOfUnpluggedPortOpensAfresh)

@@ -149,9 +149,9 @@ double waitForNode(const char *path, bool present, double limit)
     return -1;
 }
 
-bool loadModules(const std::string &name)
+bool loadModules(const std::string &name, const char *list)
 {
-    std::ifstream order("/modules/order");
+    std::ifstream order(list);
     std::string module;
     bool ok = true;
     int count = 0;

@@ -40,9 +40,9 @@ std::string fdTarget(int fd);
 double waitForNode(const char *path, bool present, double limit);
 
 // Loads the USB serial adapter's modules in the order run_uart_test.sh
-// lists them; one that is loaded already counts as loaded. `name` prefixes
-// the checks' names.
-bool loadModules(const std::string &name);
+// lists them (or the modules `list` names: /modules/gadget); one that is
+// loaded already counts as loaded. `name` prefixes the checks' names.
+bool loadModules(const std::string &name, const char *list = "/modules/order");
 
 // --- helper processes ---------------------------------------------------------
 

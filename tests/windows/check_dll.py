@@ -30,6 +30,7 @@ ENTRIES = {
     "RI": 0,
     "CLOSECOM": 0,
     "COMSTATUS": 12,
+    "EDGES": 8,
 }
 
 # Windows' own DLLs: there on every Windows since 7.
