@@ -79,9 +79,16 @@ void Form4::setPortTitle(int port)
     setWindowTitle(Port::timelineTitle(port));
 }
 
-// The scroll bar shows where the view's right edge is in the record.
-void Form4::showRange()
+// The scroll bar shows where the view's right edge is in the record. Live,
+// its slider stays at the end and only shrinks as the record grows: drawing
+// it anew at every frame would cost more than the frames, so it is brought
+// up to date once a second then.
+void Form4::showRange(bool byUser)
 {
+    if (!byUser && Picture1->live() && m_barShown.isValid() &&
+        !m_barShown.hasExpired(kBarMilliseconds))
+        return;
+    m_barShown.start();
     const LineRecord &record = Registry::get<Form1>()->record();
     const std::int64_t origin = record.originTime();
     const int span = milliseconds(static_cast<std::int64_t>(Picture1->span()));

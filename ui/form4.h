@@ -4,6 +4,8 @@
 
 #include "registry.h"
 
+#include <QElapsedTimer>
+
 class QPushButton;
 class QScrollBar;
 class TimelineView;
@@ -35,9 +37,11 @@ protected:
 private:
     void Command1_Click();
     void HScroll1_Change(int value);
-    void showRange();
+    void showRange(bool byUser = true);
 
     TimelineView *Picture1;
     QScrollBar *HScroll1;
     QPushButton *Command1;
+    QElapsedTimer m_barShown;
+    static constexpr int kBarMilliseconds = 1000;
 };

@@ -3,7 +3,6 @@
 #include "linerecord.h"
 #include "look.h"
 
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -98,7 +97,7 @@ void TimelineView::setLive()
     m_live = true;
     setRight(pixel(LineRecord::now()));
     update();
-    emit moved();
+    emit moved(true);
 }
 
 void TimelineView::showUntil(std::int64_t time)
@@ -106,7 +105,7 @@ void TimelineView::showUntil(std::int64_t time)
     m_live = false;
     setRight(pixel(time));
     update();
-    emit moved();
+    emit moved(true);
 }
 
 void TimelineView::zoom(double factor, int x)
@@ -122,7 +121,7 @@ void TimelineView::zoom(double factor, int x)
     setRight(pixel(time) + (plotRect().right() + 1 - anchor));
     if (m_live) setRight(pixel(LineRecord::now()));
     update();
-    emit moved();
+    emit moved(true);
 }
 
 void TimelineView::resizeEvent(QResizeEvent *event)
@@ -130,7 +129,7 @@ void TimelineView::resizeEvent(QResizeEvent *event)
     // The span stays; the right edge stays where it was in time.
     QWidget::resizeEvent(event);
     setRight(m_live ? pixel(LineRecord::now()) : pixel(rightTime()));
-    emit moved();
+    emit moved(true);
 }
 
 void TimelineView::showEvent(QShowEvent *event)
@@ -167,7 +166,7 @@ void TimelineView::frame()
         m_right = right;
     }
     if (shift == 0 && changed == LineRecord::kNothing) return;
-    if (shift != 0) emit moved();
+    if (shift != 0) emit moved(false);
     const QRect moving(plot.left(), 0, plot.width(), height());
     if (m_hoverX >= 0 || shift >= plot.width()) {
         update();
@@ -374,7 +373,7 @@ void TimelineView::mouseMoveEvent(QMouseEvent *event)
     if (m_dragX >= 0 && (event->buttons() & Qt::LeftButton) && x != m_dragX) {
         m_live = false;
         setRight(m_dragRight - (x - m_dragX));
-        emit moved();
+        emit moved(true);
     }
     m_hoverX = plotRect().contains(x, plotRect().top()) ? x : -1;
     update();
@@ -391,13 +390,4 @@ void TimelineView::leaveEvent(QEvent *event)
     m_hoverX = -1;
     update();
     QWidget::leaveEvent(event);
-}
-
-void TimelineView::keyPressEvent(QKeyEvent *event)
-{
-    if (event->key() == Qt::Key_End) {
-        setLive();
-        return;
-    }
-    QWidget::keyPressEvent(event);
 }

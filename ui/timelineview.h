@@ -41,8 +41,8 @@ public:
     QRect plotRect() const;
 
 signals:
-    // The right edge or the span moved.
-    void moved();
+    // The right edge or the span moved: by the user, or as time went on.
+    void moved(bool byUser);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -52,7 +52,6 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void leaveEvent(QEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
     void timerEvent(QTimerEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
