@@ -199,7 +199,6 @@ check "the monitor looks as it did" test "$(size_of "$monitor")" = 208x160
 size=$(size_of "$timeline")
 check "the timeline opens at a sensible size ($size)" test "${size%x*}" -ge 600 -a "${size#*x}" -ge 250
 shot "$timeline" "$work/timeline-1.png"
-cp "$work/timeline-1.png" "$shots/timeline.png"
 w=${size%x*}
 h=${size#*x}
 check "the timeline is black" test "$(count "$work/timeline-1.png" "8x8+$((w - 20))+6" exact:0,0,0)" -ge 40
@@ -209,10 +208,13 @@ sleep 1
 shot "$timeline" "$work/timeline-2.png"
 check "the live view moves" moves "$work/timeline-1.png" "$work/timeline-2.png"
 
-# Hovering: the orange cursor line with the time and the levels.
+# Hovering: the orange cursor line with the time and the levels, once the
+# view has 10 s of the generator (the screenshot of the README).
+sleep 4
 xdotool mousemove --window "$timeline" $((w / 2)) $((h / 2)) 2>/dev/null
 sleep 0.4
 shot "$timeline" "$work/hover.png"
+cp "$work/hover.png" "$shots/timeline.png"
 check "hovering draws the cursor line" at_least "$work/hover.png" "3x$((h - 80))+$((w / 2 - 1))+18" orange 100
 xdotool mousemove 1000 750 2>/dev/null
 
