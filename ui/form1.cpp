@@ -132,6 +132,12 @@ void Form1::setPortTitle(int port)
         m_counts[port].late.fill(std::nullopt);
         m_switched = true;
         showCounts();
+        // The marks were the other port's pulses.
+        for (std::size_t i = 0; i < 4; ++i) {
+            if (!m_mark[i].isActive()) continue;
+            m_mark[i].stop();
+            Look::textColour(m_readouts[i], Look::kWhite);
+        }
     }
     if (Registry::exists<Form4>()) Registry::get<Form4>()->setPortTitle(port);
 }

@@ -9,6 +9,7 @@
 #include "look.h"
 #include "timelineview.h"
 
+#include <QAccessible>
 #include <QBuffer>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -35,6 +36,7 @@ private slots:
     void markLastsASecondFromItsTick();
     void fullBufferIsTakenAgain();
     void portsThatCannotTellHaveNoCounter();
+    void eachPortHasItsCounts();
     void recordLimits();
     void formats();
     void sigrokReadsTheVcd();
@@ -122,6 +124,8 @@ void TestTimeline::missedPulses()
     // The digit is the read's, whatever the edges said.
     QCOMPARE(dcd()->text(), QString::number(then));
     QCOMPARE(dcd()->toolTip(), QStringLiteral("Změn od otevření portu: %1").arg(count));
+    QCOMPARE(QAccessible::queryAccessibleInterface(dcd())->text(QAccessible::Description),
+             dcd()->toolTip());
     const bool dsr = !edges.empty() && edges.back().line == 2;
     QCOMPARE(child<QLabel>(monitor(), "Label3")->toolTip(),
              QStringLiteral("Změn od otevření portu: %1").arg(dsr ? 2 : 0));
@@ -178,6 +182,29 @@ void TestTimeline::portsThatCannotTellHaveNoCounter()
     QCOMPARE(dcd()->accessibleDescription(), QString());
     // The record follows the reads then.
     QTRY_COMPARE(monitor()->record().levels()[LineRecord::kDcd], std::int8_t{1});
+}
+
+void TestTimeline::eachPortHasItsCounts()
+{
+    auto select = [](int port) {
+        QTest::mouseClick(portOption(Registry::get<Form2>(), port), Qt::LeftButton);
+    };
+    h.fake.scriptTick(0, 0, 0, 0, {edge(2000, 1, 1, 1), edge(1000, 2, 1, 0)});
+    tick();
+    select(3);
+    // Not told yet on COM3; then its own count.
+    QCOMPARE(dcd()->toolTip(), QString());
+    h.fake.scriptTick(1, 0, 0, 0, {edge(1000, 5, 1, 1)});
+    h.fake.scriptTick(1, 0, 0, 0);
+    tick();
+    QCOMPARE(dcd()->toolTip(), QStringLiteral("Změn od otevření portu: 5"));
+    // The pulses COM3 had before it was selected are no missed pulse.
+    QVERIFY(!monitor()->marked(0));
+    select(2);
+    QCOMPARE(dcd()->toolTip(), QStringLiteral("Změn od otevření portu: 2"));
+    int port = 0;
+    monitor()->record().levelsAt(LineRecord::now(), &port);
+    QCOMPARE(port, 2);
 }
 
 void TestTimeline::recordLimits()
