@@ -308,7 +308,7 @@ void TimelineView::paintRows(QPainter &painter, const QRect &clip) const
         if (c.kind == LineRecord::kJump) {
             // Changes the driver counted but could not time: hatched.
             const int top = rowTop(c.line);
-            painter.fillRect(QRect(x - 2, top + 1, 5, rowH - 2),
+            painter.fillRect(QRect(x - 3, top + 1, 7, rowH - 2),
                              QBrush(Look::kOrange, Qt::BDiagPattern));
         }
         if (!trace.swung && trace.level >= 0 && c.level >= 0 && trace.level != c.level) {
