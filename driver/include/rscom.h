@@ -258,8 +258,9 @@ typedef struct rscom_edge {
  *               the counters are read again, for a change the kernel counted
  *               without waking the thread. The port's kernel driver decides:
  *                 8250/16550 UARTs, ftdi_sio, cdc_acm: waits and counts
- *                   (the 8250 counts only RI's falling edge; the rising one
- *                   is told by the level);
+ *                   (the 8250 counts and wakes only at RI's falling edge: the
+ *                   rising one is found by the next read, wake or EDGES call,
+ *                   and timed then);
  *                 pl2303, ch341: waits, cannot count: one change per
  *                   changed line at each wake;
  *                 cp210x: counts, cannot wait: changes are found and timed
@@ -276,18 +277,26 @@ typedef struct rscom_edge {
  * thread of the driver is left for it; at exit nothing hangs. On Linux
  * neither close() nor a hangup ends a TIOCMIWAIT, only a line change or a
  * signal, so the driver ends its own thread's wait with SIGURG, sent with
- * pthread_kill to that thread alone. Its handler does nothing and has no
- * SA_RESTART; the driver installs it only while SIGURG's disposition is the
- * default (ignored), and sets the default again when its last waiting port
- * closes. SIGURG is otherwise only sent for a socket's out-of-band data to
- * a process that asked for it with F_SETOWN. The program never sees the
- * signal: the driver never takes over a handler the program set. When the
+ * pthread_kill to that thread alone. A second thread per port waits for the
+ * port's hang-up (poll) and ends the wait then too: the kernel removes a
+ * UART only once no TIOCMIWAIT is pending on it. OPENCOM returns once the
+ * wait is in place. The driver's threads take no other signal. The SIGURG
+ * handler does nothing and has no SA_RESTART; the driver installs it only
+ * while SIGURG's disposition is the default (ignored), and sets the default
+ * again when its last waiting port closes. SIGURG is otherwise only sent
+ * for a socket's out-of-band data to a process that asked for it with
+ * F_SETOWN; such a signal would meanwhile run the empty handler instead of
+ * being ignored, and may end a system call of the program's with EINTR. The
+ * program never sees the driver's signal: the driver never takes over a
+ * handler the program set. When the
  * program has a SIGURG handler of its own (or ignores it explicitly), the
  * driver does not wait: a port that counts finds its changes at each EDGES
  * call, one that cannot count is RSCOM_EDGES_UNTOLD. A program that sets a
- * SIGURG handler while the driver waits leaves that wait to end at the
- * port's next line change: CLOSECOM then returns at once and the device is
- * released when that wait ends. */
+ * SIGURG handler while the driver waits leaves those waits to end by
+ * themselves (a line change, a hang-up): CLOSECOM then returns at once and
+ * the device is released when they end. On Windows CLOSECOM sets the wait's
+ * stop event and cancels it (CancelIoEx); a program that unloads rscom.dll
+ * (FreeLibrary) closes its ports first. */
 RSCOM_API int16_t RSCOM_CALL EDGES(rscom_edge *edges, int16_t max);
 
 #ifdef __cplusplus

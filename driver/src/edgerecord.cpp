@@ -1,7 +1,6 @@
 #include "edgerecord.h"
 
 #include <algorithm>
-#include <chrono>
 #include <limits>
 
 namespace rscom
@@ -21,14 +20,6 @@ int32_t clampCount(int64_t count)
 }
 
 } // namespace
-
-int64_t edgeClock()
-{
-    // libstdc++'s steady clock is CLOCK_MONOTONIC on Linux and
-    // QueryPerformanceCounter on Windows.
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 void EdgeRecord::add(Input line, int64_t changes, bool level, int64_t time)
 {

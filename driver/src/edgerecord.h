@@ -20,7 +20,7 @@ enum class Input { Dcd, Dsr, Cts, Ri };
 constexpr std::array<Input, 4> kInputs{Input::Dcd, Input::Dsr, Input::Cts, Input::Ri};
 
 // Microseconds of the clock that edges are timed by: CLOCK_MONOTONIC, on
-// Windows QueryPerformanceCounter's.
+// Windows QueryPerformanceCounter's. In each platform's edge file.
 int64_t edgeClock();
 
 // What a port can tell of its changes now.
@@ -87,6 +87,9 @@ public:
     // A sample from a wake or from EDGES, with the counts; or from a read,
     // with the levels only.
     void update(EdgeRecord &record, const LineSample &sample, int64_t time);
+
+    // A line's level as last told.
+    bool level(Input line) const { return m_last.levels[static_cast<size_t>(line)]; }
 
 private:
     LineSample m_last;

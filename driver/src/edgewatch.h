@@ -21,6 +21,10 @@ public:
     // At EDGES: changes counted but not yet told, and whether the port tells
     // its changes at all.
     virtual EdgeState update() = 0;
+    // Ends the watch before the port is closed. True when it could not: the
+    // watch then keeps the descriptor and closes it when it is done, and the
+    // port must not close it.
+    virtual bool stop() = 0;
 };
 
 // The system calls a watch makes on a port, each returning 0 or an errno
@@ -33,8 +37,8 @@ struct ModemCalls {
 ModemCalls kernelCalls();
 
 // Starts telling the changes of the open port `fd` to `record`; nullptr when
-// this system or this port cannot tell them. The watch keeps a descriptor of
-// its own, so the port's may be closed first.
+// this system or this port cannot tell them. The port's descriptor stays
+// open until stop().
 std::unique_ptr<EdgeWatch> watchEdges(int fd, std::shared_ptr<EdgeRecord> record,
                                       ModemCalls calls = kernelCalls());
 

@@ -14,12 +14,17 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <mutex>
+#include <poll.h>
 #include <pthread.h>
+#include <string>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 
 namespace rscom
@@ -99,8 +104,8 @@ void uninstallWake()
 
 // --- the watch ------------------------------------------------------------------
 
-// What the watch and its thread share. A thread that cannot be woken is left
-// to end by itself and keeps this, the descriptor with it, until it does.
+// What the watch and its threads share. Threads that cannot be woken are
+// left to end by themselves and keep this, the descriptor with it.
 struct Shared {
     enum class Verdict { Unknown, Waits, CannotWait };
 
@@ -112,7 +117,7 @@ struct Shared {
     }
     ~Shared()
     {
-        ::close(fd);
+        if (ownsFd) ::close(fd);
         if (wake) uninstallWake();
     }
     Shared(const Shared &) = delete;
@@ -130,10 +135,27 @@ struct Shared {
         return true;
     }
 
+    // Sends the wake to `thread` until it is `out` (called with the lock held);
+    // false when the signal is no longer the driver's to send.
+    bool wakeUntil(std::unique_lock<std::mutex> &guard, pthread_t thread, const bool &out)
+    {
+        // A signal that comes just before the thread enters its wait is
+        // lost: it is sent again until the thread is out.
+        while (!out) {
+            if (!wakeIsOurs()) return false;
+            pthread_kill(thread, kWakeSignal);
+            changed.wait_for(guard, std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
     const int fd;
     const ModemCalls calls;
     const std::shared_ptr<EdgeRecord> record;
-    bool wake = false; // holds the wake signal
+    bool wake = false;    // holds the wake signal
+    bool ownsFd = false;  // the port handed its descriptor over: closed last
+    pthread_t waiter{};   // set before the hang-up thread starts
+    pid_t waiterTask = 0; // the waiting thread's task, once it runs
 
     std::mutex lock;
     std::condition_variable changed;
@@ -141,22 +163,38 @@ struct Shared {
     const bool counting;
     Verdict verdict = Verdict::Unknown;
     bool gone = false;
+    bool hungUp = false;
     bool stop = false;
-    bool ended = false;
+    bool ended = false;       // the waiting thread
+    bool hangupEnded = false; // the hang-up thread
 };
 
-void waitForChanges(const std::shared_ptr<Shared> &shared)
+void unblockWake()
 {
     sigset_t wake;
     sigemptyset(&wake);
     sigaddset(&wake, kWakeSignal);
     pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
+}
+
+void waitForChanges(const std::shared_ptr<Shared> &shared)
+{
+    unblockWake();
     Shared &s = *shared;
+    {
+        const std::lock_guard<std::mutex> guard(s.lock);
+        s.waiterTask = static_cast<pid_t>(::syscall(SYS_gettid));
+        s.changed.notify_all();
+    }
     while (true) {
         const int error = s.calls.wait(s.fd);
         const int64_t time = edgeClock();
         std::unique_lock<std::mutex> guard(s.lock);
         if (s.stop) break;
+        if (s.hungUp) {
+            s.gone = true;
+            break;
+        }
         if (error == 0 || error == EINTR) {
             s.verdict = Shared::Verdict::Waits;
             s.changed.notify_all();
@@ -182,6 +220,24 @@ void waitForChanges(const std::shared_ptr<Shared> &shared)
     s.changed.notify_all();
 }
 
+// A hang-up does not end a TIOCMIWAIT either, and a UART that is being
+// removed waits for the wait to end: this thread sees the hang-up (poll
+// tells it to any caller) and ends the wait.
+void watchHangup(const std::shared_ptr<Shared> &shared)
+{
+    unblockWake();
+    Shared &s = *shared;
+    pollfd port{s.fd, 0, 0};
+    const int ready = ::poll(&port, 1, -1);
+    std::unique_lock<std::mutex> guard(s.lock);
+    if (ready > 0 && !s.stop) {
+        s.hungUp = true;
+        s.wakeUntil(guard, s.waiter, s.ended);
+    }
+    s.hangupEnded = true;
+    s.changed.notify_all();
+}
+
 class Watch final : public EdgeWatch
 {
 public:
@@ -189,38 +245,47 @@ public:
     {
         if (!installWake()) return; // not ours to use: a count-only port
         m_shared->wake = true;
-        // The thread takes none of the program's signals, only the wake.
+        // The threads take none of the program's signals, only the wake.
         sigset_t all, before;
         sigfillset(&all);
         pthread_sigmask(SIG_SETMASK, &all, &before);
         try {
-            m_thread = std::thread(waitForChanges, m_shared);
+            m_waiter = std::thread(waitForChanges, m_shared);
+            m_shared->waiter = m_waiter.native_handle();
+            m_hangup = std::thread(watchHangup, m_shared);
         } catch (const std::system_error &) {
-            // No thread: a count-only port.
+            // Without its threads the port counts only.
+            stop();
         }
         pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        if (m_waiter.joinable()) awaitFirstWait();
     }
 
-    ~Watch() override
+    ~Watch() override { stop(); }
+
+    bool stop() override
     {
-        if (!m_thread.joinable()) return;
-        std::unique_lock<std::mutex> guard(m_shared->lock);
-        m_shared->stop = true;
-        // A signal that comes just before the thread enters the wait is
-        // lost: it is sent again until the thread is out.
-        while (!m_shared->ended) {
-            if (!wakeIsOurs()) {
-                // The program took the signal over meanwhile: the wait ends
-                // at the next line change, and the thread lets go then.
-                guard.unlock();
-                m_thread.detach();
-                return;
-            }
-            pthread_kill(m_thread.native_handle(), kWakeSignal);
-            m_shared->changed.wait_for(guard, std::chrono::milliseconds(1));
-        }
+        Shared &s = *m_shared;
+        std::unique_lock<std::mutex> guard(s.lock);
+        s.stop = true;
+        bool woken = true;
+        if (m_hangup.joinable())
+            woken = s.wakeUntil(guard, m_hangup.native_handle(), s.hangupEnded);
+        if (m_waiter.joinable() && woken)
+            woken = s.wakeUntil(guard, m_waiter.native_handle(), s.ended);
         guard.unlock();
-        m_thread.join();
+        if (!woken) {
+            // The program took the signal over meanwhile: the wait ends at
+            // the next line change or hang-up, and the descriptor is closed
+            // then.
+            s.ownsFd = true;
+            if (m_hangup.joinable()) m_hangup.detach();
+            if (m_waiter.joinable()) m_waiter.detach();
+            return true;
+        }
+        if (m_hangup.joinable()) m_hangup.join();
+        if (m_waiter.joinable()) m_waiter.join();
+        return false;
     }
 
     Watch(const Watch &) = delete;
@@ -243,13 +308,12 @@ public:
             // A port that cannot count tells its changes only by waiting. A
             // driver that cannot wait either answers at once; one that can
             // is still waiting after a short while.
-            if (m_thread.joinable() && s.verdict == Shared::Verdict::Unknown &&
+            if (waits() && s.verdict == Shared::Verdict::Unknown &&
                 !s.changed.wait_for(guard, std::chrono::milliseconds(50), [&] {
                     return s.verdict != Shared::Verdict::Unknown || s.ended;
                 }))
                 s.verdict = Shared::Verdict::Waits;
-            if (!m_thread.joinable() || s.verdict != Shared::Verdict::Waits)
-                return EdgeState::Untold;
+            if (!waits() || s.verdict != Shared::Verdict::Waits) return EdgeState::Untold;
         }
         // Changes the kernel counted without a wake (cdc-acm compares its
         // counters before it joins the wait), or that only a count tells.
@@ -264,11 +328,65 @@ public:
     }
 
 private:
+    bool waits() const { return m_waiter.joinable(); }
+
+    // The port is watched once the thread sleeps in its first wait: a UART
+    // driver sets the port up for the wait then (the 8250 turns on its
+    // modem-status interrupt), within OPENCOM and not at some moment after.
+    // A driver that cannot wait answers at once instead.
+    void awaitFirstWait()
+    {
+        Shared &s = *m_shared;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+        pid_t task = 0;
+        {
+            std::unique_lock<std::mutex> guard(s.lock);
+            s.changed.wait_until(guard, until, [&] { return s.waiterTask != 0 || s.ended; });
+            task = s.waiterTask;
+        }
+        const std::string stat = "/proc/self/task/" + std::to_string(task) + "/stat";
+        while (task != 0 && std::chrono::steady_clock::now() < until) {
+            const bool waiting = sleeping(stat);
+            {
+                const std::lock_guard<std::mutex> guard(s.lock);
+                if (s.ended) return;
+                if (waiting) {
+                    // A driver without the wait would have answered by now.
+                    if (s.verdict == Shared::Verdict::Unknown) s.verdict = Shared::Verdict::Waits;
+                    return;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    }
+
+    static bool sleeping(const std::string &stat)
+    {
+        char text[512];
+        const int fd = ::open(stat.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return true; // nothing to tell by: no wait for it
+        const ssize_t n = ::read(fd, text, sizeof text - 1);
+        ::close(fd);
+        if (n <= 0) return true;
+        text[n] = '\0';
+        // "task (name) S ...": the name may hold anything but its last ')'.
+        const char *end = std::strrchr(text, ')');
+        return end == nullptr || end[1] == '\0' || end[2] == 'S';
+    }
+
     std::shared_ptr<Shared> m_shared;
-    std::thread m_thread;
+    std::thread m_waiter;
+    std::thread m_hangup;
 };
 
 } // namespace
+
+int64_t edgeClock()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
 
 ModemCalls kernelCalls()
 {
@@ -299,10 +417,8 @@ std::unique_ptr<EdgeWatch> watchEdges(int fd, std::shared_ptr<EdgeRecord> record
     if (calls.levels(fd, first.levels) != 0) return nullptr;
     std::array<uint32_t, 4> counts{};
     if (calls.counts(fd, counts) == 0) first.counts = counts;
-    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (own < 0) return nullptr;
     return std::make_unique<Watch>(
-        std::make_shared<Shared>(own, std::move(calls), std::move(record), first));
+        std::make_shared<Shared>(fd, std::move(calls), std::move(record), first));
 }
 
 } // namespace rscom

@@ -116,8 +116,10 @@ public:
 
     ~SerialPort() override
     {
+        // The thread that waits on the descriptor ends first.
+        const bool handedOver = m_edges && m_edges->stop();
         m_edges.reset();
-        sp_close(m_port);
+        if (!handedOver) sp_close(m_port);
         sp_free_port(m_port);
     }
 

@@ -1,6 +1,8 @@
 // Real serial ports on Windows, through the Win32 communications functions.
 #include "serial_win.h"
 
+#include "edgewatch_win.h"
+
 #include <iterator>
 
 namespace rscom
@@ -31,8 +33,10 @@ public:
     {
         // No sharing: a port is ours alone, and a port another program has
         // open is refused here, before anything touches it.
+        // Overlapped, for the wait for line changes (WaitCommEvent) in the
+        // port's own thread; the other calls work on it as they are.
         handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
+                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         return handle != INVALID_HANDLE_VALUE ? ERROR_SUCCESS : ::GetLastError();
     }
 
@@ -66,6 +70,34 @@ public:
         status = 0;
         return outcome(::GetCommModemStatus(handle, &status));
     }
+
+    DWORD setMask(HANDLE handle, DWORD mask) override
+    {
+        return outcome(::SetCommMask(handle, mask));
+    }
+
+    DWORD waitEvent(HANDLE handle, HANDLE stop, DWORD &events) override
+    {
+        events = 0;
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (overlapped.hEvent == nullptr) return ::GetLastError();
+        DWORD error = ERROR_SUCCESS;
+        if (!::WaitCommEvent(handle, &events, &overlapped)) {
+            error = ::GetLastError();
+            if (error == ERROR_IO_PENDING) {
+                const HANDLE both[] = {overlapped.hEvent, stop};
+                if (::WaitForMultipleObjects(2, both, FALSE, INFINITE) != WAIT_OBJECT_0)
+                    ::CancelIoEx(handle, &overlapped);
+                // The wait's own end, also when cancelled: `events` and
+                // `overlapped` are written until then.
+                DWORD ignored = 0;
+                error = outcome(::GetOverlappedResult(handle, &overlapped, &ignored, TRUE));
+            }
+        }
+        ::CloseHandle(overlapped.hEvent);
+        return error;
+    }
 };
 
 BYTE parityOf(Parity parity)
@@ -92,7 +124,12 @@ class SerialPort final : public Device
 {
 public:
     SerialPort(HANDLE handle, CommCalls &calls) : m_handle(handle), m_calls(calls) {}
-    ~SerialPort() override { m_calls.close(m_handle); }
+    ~SerialPort() override
+    {
+        // The thread that waits on the handle ends first.
+        m_edges.reset();
+        m_calls.close(m_handle);
+    }
     SerialPort(const SerialPort &) = delete;
     SerialPort &operator=(const SerialPort &) = delete;
 
@@ -125,8 +162,16 @@ public:
     {
         DWORD status = 0;
         if (m_calls.modemStatus(m_handle, status) != ERROR_SUCCESS) return -1;
+        if (m_edges) m_edges->seen(status);
         return (status & maskOf(line)) != 0 ? 1 : 0;
     }
+
+    void recordEdges(const std::shared_ptr<EdgeRecord> &record) override
+    {
+        m_edges = CommWatch::start(m_handle, m_calls, record);
+    }
+
+    EdgeState updateEdges() override { return m_edges ? m_edges->update() : EdgeState::Untold; }
 
 private:
     bool escape(DWORD function, bool &level, bool active)
@@ -157,6 +202,7 @@ private:
     // configure of a fresh open.
     bool m_dtr = false;
     bool m_rts = false;
+    std::unique_ptr<CommWatch> m_edges;
 };
 
 } // namespace

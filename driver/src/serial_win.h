@@ -34,6 +34,12 @@ public:
     // SetCommBreak or ClearCommBreak.
     virtual DWORD setBreak(HANDLE handle, bool on) = 0;
     virtual DWORD modemStatus(HANDLE handle, DWORD &status) = 0;
+    // SetCommMask.
+    virtual DWORD setMask(HANDLE handle, DWORD mask) = 0;
+    // An overlapped WaitCommEvent, waited for until it completes or `stop`
+    // is set; then the wait is cancelled and ERROR_OPERATION_ABORTED comes
+    // back. Called from the port's own thread.
+    virtual DWORD waitEvent(HANDLE handle, HANDLE stop, DWORD &events) = 0;
 };
 
 CommCalls &systemCalls();

@@ -33,6 +33,7 @@ struct PlayedPort {
     int change[2] = {-1, -1};
     bool canWait = true;
     bool canCount = true;
+    bool deaf = false;         // a wait that only a signal ends, as an 8250's at a hang-up
     std::atomic<int> error{0}; // every call fails with it, once the device is gone
     std::atomic<uint32_t> dcdCount{0};
     std::atomic<bool> dcd{false};
@@ -49,6 +50,7 @@ struct PlayedPort {
         ModemCalls c;
         c.wait = [this](int fd) {
             if (!canWait) return ENOTTY;
+            if (deaf) return ::poll(nullptr, 0, -1) < 0 ? errno : 0;
             pollfd p{fd, POLLIN, 0};
             if (::poll(&p, 1, -1) < 0) return errno;
             if (error != 0) return error.load();
@@ -142,15 +144,25 @@ TEST(EdgeWatch, EachKindOfTtyDriver)
     }
 }
 
+// The device gone: the wait fails (an unplugged USB adapter), or the port
+// hangs up and the wait goes on until the watch ends it (a UART removed).
 TEST(EdgeWatch, AGoneDeviceEndsTheWait)
 {
-    PlayedPort port;
-    auto record = std::make_shared<EdgeRecord>();
-    auto watch = watchEdges(port.change[0], record, port.calls());
-    ASSERT_TRUE(watch);
-    port.error = EIO;
-    EXPECT_EQ(::write(port.change[1], "x", 1), 1);
-    EXPECT_TRUE(waitFor([&] { return watch->update() == EdgeState::Gone; }));
+    for (const bool hangUp : {false, true}) {
+        PlayedPort port;
+        port.deaf = hangUp;
+        auto record = std::make_shared<EdgeRecord>();
+        auto watch = watchEdges(port.change[0], record, port.calls());
+        ASSERT_TRUE(watch);
+        if (hangUp) {
+            ::close(port.change[1]); // poll tells a hang-up so
+            port.change[1] = -1;
+        } else {
+            port.error = EIO;
+            EXPECT_EQ(::write(port.change[1], "x", 1), 1);
+        }
+        EXPECT_TRUE(waitFor([&] { return watch->update() == EdgeState::Gone; })) << hangUp;
+    }
 }
 
 // A program's own SIGURG handler is never replaced nor sent to: the port

@@ -1,6 +1,7 @@
 // The driver's C entries as a program calls them, on virtual ports and on
 // ports that are not there: the test plug's wiring, selection, COMSTATUS, and
 // calls from many threads.
+#include "edgerecord.h"
 #include "testenv.h"
 
 #include <gtest/gtest.h>
@@ -137,10 +138,10 @@ TEST_F(Entries, ComstatusLeavesTheCurrentPortAndItsLines)
     EXPECT_EQ(lines(), (Lines{0, 0, 0, 0}));
 }
 
+// The clock edges are timed by.
 int64_t micros()
 {
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+    return rscom::edgeClock();
 }
 
 // Edges as "line:count:level".

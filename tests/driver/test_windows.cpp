@@ -9,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace rscom;
@@ -103,6 +106,35 @@ public:
         return ERROR_SUCCESS;
     }
 
+    DWORD setMask(HANDLE handle, DWORD mask) override
+    {
+        log.push_back("mask " + std::to_string(mask));
+        return answer(handle, maskError);
+    }
+
+    // As an overlapped WaitCommEvent waited for: until the test sends events
+    // (or the device goes) or the driver stops the wait. From the port's
+    // thread: it logs nothing.
+    DWORD waitEvent(HANDLE handle, HANDLE stop, DWORD &events) override
+    {
+        ++waits;
+        const HANDLE both[] = {change, stop};
+        const DWORD woken = ::WaitForMultipleObjects(2, both, FALSE, INFINITE);
+        --waits;
+        if (woken != WAIT_OBJECT_0) return ERROR_OPERATION_ABORTED;
+        events = sent.exchange(0);
+        return answer(handle, waitError);
+    }
+
+    // Line changes as the port's driver signals them, `status` the modem
+    // status from now on.
+    void send(DWORD eventMask, DWORD status)
+    {
+        modem = status;
+        sent = eventMask;
+        ::SetEvent(change);
+    }
+
     DWORD modemStatus(HANDLE handle, DWORD &status) override
     {
         log.push_back("modem status");
@@ -130,11 +162,16 @@ public:
 
     bool present = true;
     bool raisesLinesOnOpen = true;
+    DWORD maskError = ERROR_SUCCESS; // SetCommMask
+    DWORD waitError = ERROR_SUCCESS; // what a wait that ends answers
+    HANDLE change = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::atomic<DWORD> sent{0};
+    std::atomic<int> waits{0}; // pending now
     DWORD openError = ERROR_SUCCESS;
     DWORD stateError = ERROR_SUCCESS; // GetCommState
     DWORD lineError = ERROR_SUCCESS;  // EscapeCommFunction, breaks, modem status
     DCB dcb{};
-    DWORD modem = 0;
+    std::atomic<DWORD> modem{0};
     bool dtr = false, rts = false, brk = false;
     int handles = 0; // open now
     int badCloses = 0;
@@ -408,6 +445,66 @@ TEST(WindowsStatus, ToldWithoutChangingAnySettingOrLine)
 
 // The port table over the Windows backend: an adapter pulled out reads -1,
 // and is opened again by itself once it is back, with its lines as last set.
+// The port's thread: a wait per event, the levels from the modem status, an
+// RI edge from EV_RING itself where the status never shows RI, and the wait
+// ended at once when the port closes.
+TEST(WindowsPort, AThreadWaitsForTheLinesChanges)
+{
+    const auto waitFor = [](const std::function<bool()> &done) {
+        for (int i = 0; i < 5000 && !done(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return done();
+    };
+    PlayedPort port;
+    std::unique_ptr<Device> device = openSerialPort(kPath, port);
+    ASSERT_NE(device, nullptr);
+    auto record = std::make_shared<EdgeRecord>();
+    device->recordEdges(record);
+    EXPECT_EQ(port.log.back(), "modem status");
+    EXPECT_EQ(port.log[port.log.size() - 2],
+              "mask " + std::to_string(EV_CTS | EV_DSR | EV_RLSD | EV_RING));
+    ASSERT_TRUE(waitFor([&] { return port.waits == 1; }));
+
+    const int64_t sent = edgeClock();
+    port.send(EV_RLSD | EV_CTS, MS_RLSD_ON | MS_CTS_ON);
+    ASSERT_TRUE(waitFor([&] { return record->size() == 2; }));
+    port.send(EV_RING, MS_RLSD_ON | MS_CTS_ON); // RI never in the status
+    ASSERT_TRUE(waitFor([&] { return record->size() == 3; }));
+    rscom_edge edges[4];
+    ASSERT_EQ(record->take(edges, 4), 3u);
+    const int expected[3][3] = {
+        {RSCOM_LINE_DCD, 1, 1}, {RSCOM_LINE_CTS, 1, 1}, {RSCOM_LINE_RI, 2, 0}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(edges[i].line, expected[i][0]) << i;
+        EXPECT_EQ(edges[i].count, expected[i][1]) << i;
+        EXPECT_EQ(edges[i].level, expected[i][2]) << i;
+        EXPECT_GE(edges[i].time, sent) << i;
+    }
+    EXPECT_EQ(device->updateEdges(), EdgeState::Told);
+
+    // A wait that fails: the device is gone.
+    port.waitError = ERROR_DEVICE_REMOVED;
+    ASSERT_TRUE(waitFor([&] { return port.waits == 1; }));
+    port.send(EV_DSR, MS_DSR_ON);
+    EXPECT_TRUE(waitFor([&] { return device->updateEdges() == EdgeState::Gone; }));
+
+    // Closing ends a pending wait at once; a port whose driver refuses the
+    // mask opens, and does not tell its changes.
+    port.waitError = ERROR_SUCCESS;
+    device = openSerialPort(kPath, port);
+    device->recordEdges(record);
+    ASSERT_TRUE(waitFor([&] { return port.waits == 1; }));
+    const auto start = std::chrono::steady_clock::now();
+    device.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+    EXPECT_EQ(port.waits, 0);
+    EXPECT_EQ(port.handles, 0);
+    port.maskError = ERROR_INVALID_FUNCTION;
+    device = openSerialPort(kPath, port);
+    device->recordEdges(record);
+    EXPECT_EQ(device->updateEdges(), EdgeState::Untold);
+}
+
 TEST(WindowsPort, UnpluggedAndBackThroughThePortTable)
 {
     PlayedPort port;

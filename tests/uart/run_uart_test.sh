@@ -3,9 +3,10 @@
 # serial adapter, and runs in it uart_guest_test, the driver's real-port
 # backend on the kernel's own 8250 and USB serial drivers, then probe_guest,
 # the program's port probe on that driver, once as it is and once with the
-# driver built without COMSTATUS.
+# driver built without COMSTATUS, and last gadget_guest, the driver's EDGES on
+# a USB serial gadget inside the guest.
 #
-# usage: run_uart_test.sh GUEST_TEST WORK_DIR PROBE_GUEST DRIVER DRIVER_WITHOUT_STATUS
+# usage: run_uart_test.sh GUEST_TEST WORK_DIR PROBE_GUEST DRIVER DRIVER_WITHOUT_STATUS GADGET_GUEST
 #
 #   GUEST_TEST  the uart_guest_test program
 #   WORK_DIR    a folder in the build tree for the initramfs, the console log
@@ -13,6 +14,7 @@
 #   PROBE_GUEST the probe_guest program
 #   DRIVER      the driver library, librscom.so
 #   DRIVER_WITHOUT_STATUS  the same driver without COMSTATUS
+#   GADGET_GUEST the gadget_guest program
 #
 # The kernel is Debian's stock amd64 kernel with a few of its own modules,
 # fetched and unpacked beforehand by scripts/setup-vm-kernel.sh into
@@ -46,8 +48,8 @@ fail() {
     exit 1
 }
 
-if [[ $# -ne 5 ]]; then
-    echo "usage: $0 GUEST_TEST WORK_DIR PROBE_GUEST DRIVER DRIVER_WITHOUT_STATUS" >&2
+if [[ $# -ne 6 ]]; then
+    echo "usage: $0 GUEST_TEST WORK_DIR PROBE_GUEST DRIVER DRIVER_WITHOUT_STATUS GADGET_GUEST" >&2
     exit 2
 fi
 guest_test=$1
@@ -55,6 +57,7 @@ work=$2
 probe_guest=$3
 library=$4
 library_without_status=$5
+gadget_guest=$6
 here=$(cd "$(dirname "$0")" && pwd)
 vm_timeout=${UART_VM_TIMEOUT:-120}
 
@@ -62,6 +65,7 @@ vm_timeout=${UART_VM_TIMEOUT:-120}
 [[ -f $probe_guest && -x $probe_guest ]] || fail "probe program not built: $probe_guest"
 [[ -f $library ]] || fail "driver not built: $library"
 [[ -f $library_without_status ]] || fail "driver without COMSTATUS not built: $library_without_status"
+[[ -f $gadget_guest && -x $gadget_guest ]] || fail "gadget guest program not built: $gadget_guest"
 mkdir -p "$work" || fail "cannot make $work"
 work=$(cd "$work" && pwd)
 
@@ -91,6 +95,12 @@ while read -r module; do
         skip "the VM kernel's cache lacks the module $module: $setup_hint"
     modules+=("$module")
 done <"$kernel_dir/modules/order"
+[[ -s $kernel_dir/modules/gadget ]] || skip "the VM kernel's cache lacks the USB gadget's modules: $setup_hint"
+while read -r module; do
+    [[ -s $kernel_dir/modules/$module.ko ]] ||
+        skip "the VM kernel's cache lacks the module $module: $setup_hint"
+    modules+=("$module")
+done <"$kernel_dir/modules/gadget"
 echo "kernel: $(cat "$kernel_dir/package"), from $kernel_dir"
 
 # --- the initramfs -----------------------------------------------------------
@@ -117,6 +127,7 @@ for applet in sh mount poweroff env; do
     ln -s busybox "$root/bin/$applet"
 done
 install_program "$guest_test" /uart_guest_test || fail "cannot copy $guest_test"
+install_program "$gadget_guest" /gadget_guest || fail "cannot copy $gadget_guest"
 # As installed: the program finds its driver in the library folder beside
 # its own (its RUNPATH is $ORIGIN/../lib).
 mkdir -p "$root"/lintara/{bin,lib,without-status} || fail "cannot make $root/lintara"
@@ -129,6 +140,7 @@ for module in "${modules[@]}"; do
     cp "$kernel_dir/modules/$module.ko" "$root/modules/" || fail "cannot copy $module.ko"
 done
 cp "$kernel_dir/modules/order" "$root/modules/order" || fail "cannot copy the modules' order"
+cp "$kernel_dir/modules/gadget" "$root/modules/gadget" || fail "cannot copy the gadget's modules' order"
 # Only this initramfs has the marker, and only this VM's command line has
 # lintara.guest=1: the guest programs refuse to run without both.
 : >"$root/lintara-guest"
@@ -147,6 +159,7 @@ guest_runs=(
     "uart_guest_test /uart_guest_test"
     "probe_guest ${probe_env}/lintara/bin/probe_guest"
     "probe_guest_without_status env LD_LIBRARY_PATH=/lintara/without-status /lintara/bin/probe_guest --without-status"
+    "gadget_guest /gadget_guest"
 )
 {
     cat <<'EOF'
