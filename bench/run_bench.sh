@@ -11,7 +11,9 @@
 # floor (a bare poller on the real driver) or an empty Qt window.
 #
 # Environment: BENCH_SECONDS_10MS (default 5), BENCH_SECONDS_100MS (10),
-# BENCH_LAUNCHES (5: start-ups timed of each program, after one warm-up).
+# BENCH_LAUNCHES (5: start-ups timed of each program, after one warm-up),
+# BENCH_SECONDS_TIMELINE (10: the generator port at 10 ms, the monitor alone
+# and then with the timeline open; the real driver, whose generator it is).
 set -u
 export LC_ALL=C
 
@@ -23,6 +25,7 @@ program=$1 driver_dir=$2 floor=$3 empty=$4 tickstats=$5 xhelper=$6
 seconds10=${BENCH_SECONDS_10MS:-5}
 seconds100=${BENCH_SECONDS_100MS:-10}
 launches=${BENCH_LAUNCHES:-5}
+seconds_timeline=${BENCH_SECONDS_TIMELINE:-10}
 
 # Every port mapped: the real driver must open no device of this machine.
 export RSCOM_COM1=loopback RSCOM_COM2=loopback RSCOM_COM3=none RSCOM_COM4=none RSCOM_COM5=none
@@ -232,6 +235,61 @@ read -r p100 med100 p99_100 max100 mean100 <<<"$("$tickstats" "$work/ticks" "$a1
 read -r p10 med10 p99_10 max10 mean10 <<<"$("$tickstats" "$work/ticks" "$a10" "$b10" 10)" ||
     die "no ticks at 10 ms"
 
+# --- the timeline on the generator port ---------------------------------------------
+
+# The real driver's generator on COM1: its lines move all the time (CTS at
+# 5 Hz, a DCD drop every second, RI ringing), so the monitor takes edges at
+# every tick and the timeline draws them live.
+cpu_over() {
+    local c0 c1 t0 t1
+    c0=$(cpu_ticks "$app_pid") t0=$EPOCHREALTIME
+    sleep "$1"
+    c1=$(cpu_ticks "$app_pid") t1=$EPOCHREALTIME
+    calc '100 * (c1 - c0) / k / (t1 - t0)' -v c0="$c0" -v c1="$c1" -v k="$clk_tck" -v t0="$t0" \
+        -v t1="$t1"
+}
+
+echo "The generator port at 10 ms, the monitor alone and with the timeline open," \
+    "${seconds_timeline} s each ..."
+RSCOM_COM1=generator launch "$program"
+out=$("$xhelper" paint "Vyber port" 94 100 000000 "$launched" 20) || die "no chooser"
+chooser=${out%% *}
+click "$chooser" 30 32
+sleep 0.3
+click "$chooser" 40 130
+box=$(find_window "Lintara") || die "no message box after OK"
+xdotool windowfocus --sync "$box" 2>/dev/null
+xdotool key Return 2>/dev/null
+monitor=$(find_window "Lintara - COM1") || die "no monitor"
+sleep 0.5
+click "$monitor" 104 140
+dialog=$(find_window "O programu Lintara") || die "no dialog"
+sleep 0.3
+click "$dialog" 30 175
+sleep 0.3
+for _ in $(seq 9); do
+    click "$dialog" 108 290
+    sleep 0.05
+done
+"$xhelper" close "$dialog"
+gone "O programu Lintara" || die "the dialog would not close"
+sleep 1
+cpu_alone=$(cpu_over "$seconds_timeline")
+# The monitor's context menu: its one item opens the timeline.
+# The menu opens at the pointer, its item just below and right of it.
+xdotool mousemove --window "$monitor" 30 100 click 3 2>/dev/null
+sleep 1
+xdotool mousemove_relative 20 10 click 1 2>/dev/null
+# "Průběh signálů - COM1", in the C locale's regular expressions.
+find_window "Pr.*sign.* - COM1" >/dev/null || die "no timeline"
+xdotool mousemove 1000 750 2>/dev/null
+sleep 1
+cpu_timeline=$(cpu_over "$seconds_timeline")
+mem_timeline=$(vmhwm_kb "$app_pid")
+"$xhelper" close "$monitor"
+sleep 0.5
+stop
+
 # --- the floor ----------------------------------------------------------------------
 
 echo "Floor at 100 ms for ${seconds100} s and at 10 ms for ${seconds10} s ..."
@@ -289,6 +347,11 @@ ms_row "100 ms: p99 distance, ms" "$p99_100" "$fp99_100"
 ms_row "100 ms: max distance, ms" "$max100" "$fmax100"
 row "100 ms: CPU, % of a core" "$(fmt "$cpu100" %.2f)" "$(fmt "$fcpu100" %.2f)" \
     "$(ratio "$cpu100" "$fcpu100")" "<= 0.3" "$(verdict "$cpu100" 0.3)"
+row "generator 10 ms: CPU, timeline" "$(fmt "$cpu_timeline" %.2f)" "$(fmt "$cpu_alone" %.2f)" \
+    "$(ratio "$cpu_timeline" "$cpu_alone")" "<= 3" "$(verdict "$cpu_timeline" 3)"
+row "  the timeline's own share" "$(fmt "$(calc 'a - b' -v a="$cpu_timeline" -v b="$cpu_alone")" %.2f)" \
+    "-" "-" "-" ""
+row "  peak memory then, MiB" "$(mib "$mem_timeline")" "-" "-" "-" ""
 limit=$(calc '1.5 * e' -v e="$paint_empty")
 row "start to first paint, ms" "$(fmt "$paint_program" %.1f)" "$(fmt "$paint_empty" %.1f)" \
     "$(ratio "$paint_program" "$paint_empty")" "<= 1.5 x empty = $(fmt "$limit" %.1f)" \
@@ -300,6 +363,8 @@ row "peak memory (VmHWM), MiB" "$(mib "$mem_program")" "$(mib "$mem_empty")" \
 row "  the chooser alone, MiB" "$(mib "$mem_chooser")" "$(mib "$mem_empty")" \
     "$(ratio "$mem_chooser" "$mem_empty")" "-" ""
 echo
+echo "The generator rows: the real driver's generator port at 10 ms, the program with the"
+echo "timeline open (its reference: the same program, the monitor alone, just before)."
 echo "References: the floor (a bare loop sleeping to absolute deadlines, making the same"
 echo "four reads through the real driver) for the polling rows; an empty Qt Widgets window"
 echo "(one label) for start-up and memory. Start-up: median of $launches starts, from launch"

@@ -33,11 +33,15 @@ Driver &driver()
     return *loaded;
 }
 
-enum Entry { kOpencom, kTxd, kDtr, kRts, kDcd, kDsr, kCts, kRi, kComstatus, kEntryCount };
+enum Entry { kOpencom, kTxd, kDtr, kRts, kDcd, kDsr, kCts, kRi, kComstatus, kEdges, kEntryCount };
 
 // Room for COMSTATUS's detail: a path and three USB strings of at most 126
 // characters each, and the rest.
 constexpr std::int16_t kDetailSize = 2048;
+
+static_assert(kEdgesNoPort == RSCOM_EDGES_NO_PORT && kEdgesUntold == RSCOM_EDGES_UNTOLD);
+static_assert(kLineDcd == RSCOM_LINE_DCD && kLineDsr == RSCOM_LINE_DSR &&
+              kLineCts == RSCOM_LINE_CTS && kLineRi == RSCOM_LINE_RI);
 
 } // namespace
 
@@ -136,6 +140,19 @@ std::optional<std::int16_t> Driver::COMSTATUS(std::int16_t port, QString &detail
     return result;
 }
 
+std::optional<std::int16_t> Driver::EDGES(std::vector<Edge> &edges, std::int16_t max)
+{
+    auto fn = entry<decltype(&::EDGES)>(kEdges, "EDGES", Missing::Quiet);
+    if (fn == nullptr) return std::nullopt;
+    std::vector<rscom_edge> taken(static_cast<std::size_t>(max > 0 ? max : 0));
+    const std::int16_t result = fn(taken.data(), max);
+    for (std::int16_t i = 0; i < result && i < max; ++i) {
+        const rscom_edge &e = taken[static_cast<std::size_t>(i)];
+        edges.push_back(Edge{e.time, e.count, e.line, e.level});
+    }
+    return result;
+}
+
 std::int16_t OPENCOM(const QString &settings)
 {
     return driver().OPENCOM(settings);
@@ -171,6 +188,10 @@ std::int16_t RI()
 std::optional<std::int16_t> COMSTATUS(std::int16_t port, QString &detail)
 {
     return driver().COMSTATUS(port, detail);
+}
+std::optional<std::int16_t> EDGES(std::vector<Edge> &edges, std::int16_t max)
+{
+    return driver().EDGES(edges, max);
 }
 
 } // namespace Modul1

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace Modul1
 {
@@ -35,6 +36,23 @@ std::int16_t RI();
 // never reported.
 std::optional<std::int16_t> COMSTATUS(std::int16_t port, QString &detail);
 
+// One change of an input line of the current port, as the driver tells it.
+struct Edge {
+    std::int64_t time;  // microseconds of the monotonic clock
+    std::int32_t count; // that line's changes since the port was opened
+    std::int16_t line;  // kLineDcd, kLineDsr, kLineCts or kLineRi
+    std::int16_t level; // after the change: 1 active, 0 inactive
+};
+enum EdgeLine : std::int16_t { kLineDcd = 1, kLineDsr = 2, kLineCts = 3, kLineRi = 4 };
+// EDGES's results besides a count.
+constexpr std::int16_t kEdgesNoPort = -1; // no current port, or its device is gone
+constexpr std::int16_t kEdgesUntold = -2; // the port cannot tell its changes
+
+// Appends the current port's changes not taken yet to `edges`, at most
+// `max`, and returns how many, or kEdgesNoPort, kEdgesUntold. Nothing when
+// the driver has no EDGES: like COMSTATUS, that is never reported.
+std::optional<std::int16_t> EDGES(std::vector<Edge> &edges, std::int16_t max);
+
 // One loaded driver library. The entries above use the library the
 // ordinary search finds under libraryName(); tests may open others.
 class Driver
@@ -54,6 +72,7 @@ public:
     std::int16_t CTS();
     std::int16_t RI();
     std::optional<std::int16_t> COMSTATUS(std::int16_t port, QString &detail);
+    std::optional<std::int16_t> EDGES(std::vector<Edge> &edges, std::int16_t max);
 
 private:
     struct Entries;

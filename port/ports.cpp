@@ -17,6 +17,16 @@ QString title(int port)
     return QStringLiteral("Lintara - COM%1").arg(port);
 }
 
+QString name(int port)
+{
+    return QStringLiteral("COM%1").arg(port);
+}
+
+QString timelineTitle(int port)
+{
+    return QStringLiteral("Průběh signálů - COM%1").arg(port);
+}
+
 QString openedMessage(int port)
 {
     return QStringLiteral("Otevřen port : COM%1").arg(port);
@@ -48,6 +58,8 @@ QString description(const State &state)
     QString device;
     if (state.path == QLatin1String("loopback")) {
         device = QStringLiteral("virtuální port se zkušební zástrčkou");
+    } else if (state.path == QLatin1String("generator")) {
+        device = QStringLiteral("virtuální port s generátorem signálů");
     } else if (!state.product.isEmpty()) {
         QStringList about;
         for (const QString &field : {state.maker, state.serial}) {

@@ -22,6 +22,12 @@ QString settings(int port);
 // port is selected, "Lintara - COM0".
 QString title(int port);
 
+// "COMn": the port as the timeline and its files name it.
+QString name(int port);
+
+// "Průběh signálů - COMn": the timeline's title for the monitor's port.
+QString timelineTitle(int port);
+
 // "Otevřen port : COMn"
 QString openedMessage(int port);
 

@@ -2,10 +2,21 @@
 // tick and drives TxD, DTR and RTS from its three toggles.
 #pragma once
 
+#include "linerecord.h"
 #include "registry.h"
+
+#include <QBasicTimer>
 
 #include <array>
 #include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+namespace Modul1
+{
+struct Edge;
+}
 
 class IndicatorBar;
 class PollTimer;
@@ -32,7 +43,24 @@ public:
     int interval() const;
     void setInterval(int milliseconds);
 
+    // What the lines did since the first port was opened: the timeline
+    // draws it, and it outlives the timeline's window.
+    LineRecord &record() { return m_record; }
+
+    // Whether read-out 0 to 3 (DCD, DSR, CTS, RI) marks a pulse that the
+    // reads missed: its digit is orange for a second.
+    bool marked(int input) const { return m_mark[static_cast<std::size_t>(input)].isActive(); }
+
     void Form_Unload() override;
+
+    // A missed pulse keeps its read-out orange this long from its tick.
+    static constexpr int kMarkMilliseconds = 1000;
+    // Edges taken at once; a full buffer is followed by another call.
+    static constexpr std::int16_t kEdgesAtOnce = 256;
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
 
 private:
     void Check1_Click();
@@ -42,6 +70,13 @@ private:
     void Command1_Click();
 
     void showLevel(QLabel *label, std::int16_t &shown, std::int16_t level);
+    void sendToggle(QPushButton *toggle, int line, void (*send)(std::int16_t));
+    void takeEdges(std::int64_t readTime, const std::array<std::int16_t, 4> &before);
+    void noteChanges(const std::array<std::int16_t, 4> &before,
+                     std::array<std::vector<Modul1::Edge>, 4> &edges);
+    void showCounts();
+    void mark(int input);
+    void showTimeline();
 
     QGroupBox *Frame1, *Frame2, *Frame3, *Frame4, *Frame6, *Frame7, *Frame8;
     QPushButton *Check1, *Check2, *Check3;
@@ -54,4 +89,20 @@ private:
     int m_port = 0;
     // The levels the read-outs show: DCD, DSR, CTS, RI.
     std::array<std::int16_t, 4> m_shown{};
+
+    LineRecord m_record;
+    // What the driver told of each port's input lines, kept across port
+    // switches as the driver keeps its records.
+    struct Counts {
+        bool told = false;                   // EDGES answered for this port
+        std::array<std::int32_t, 4> count{}; // the last count of each line
+        // Changes counted but not seen by the reads: two make a missed pulse.
+        std::array<std::int32_t, 4> unseen{};
+        // An edge that came after its tick's read, judged at the next tick.
+        std::array<std::optional<std::int32_t>, 4> late;
+    };
+    std::map<int, Counts> m_counts;
+    bool m_switched = false;
+    std::array<QLabel *, 4> m_readouts{};
+    std::array<QBasicTimer, 4> m_mark;
 };

@@ -1,14 +1,16 @@
 // A scriptable stand-in for the port driver: answers as the test says and
-// records every call. Built with the original entries only, and as a
-// variant that has COMSTATUS as well. Built as librscom.so in a folder of its own, found by
-// the program's binding through the library search path.
+// records every call. Built with the original entries only, and as
+// variants that have COMSTATUS or EDGES as well. Built as librscom.so in a folder of its own, found
+// by the program's binding through the library search path.
 #include <rscom.h>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #define FAKE_API extern "C" __attribute__((visibility("default")))
 
@@ -20,6 +22,17 @@ struct State {
     std::array<int16_t, 256> status{};     // COMSTATUS's result, by port number
     std::array<std::string, 256> detail;   // and its detail
     int16_t dcd = 0, dsr = 0, cts = 0, ri = 0;
+    // The EDGES variant's script: one step a tick (a DCD read), each with
+    // the inputs from then on, the edges it brings and what EDGES answers
+    // when it has none left.
+    struct Step {
+        int16_t dcd, dsr, cts, ri;
+        std::vector<rscom_edge> edges;
+        int16_t result;
+    };
+    std::deque<Step> script;
+    std::deque<rscom_edge> pending;
+    int16_t edgesResult = 0;
     std::string log;
     std::string snapshot;
     State()
@@ -49,6 +62,16 @@ int16_t read(const char *name, int16_t State::*line)
 {
     const std::lock_guard<std::mutex> guard(g_lock);
     record(name);
+    if (line == &State::dcd && !g_state.script.empty()) {
+        State::Step &step = g_state.script.front();
+        g_state.dcd = step.dcd;
+        g_state.dsr = step.dsr;
+        g_state.cts = step.cts;
+        g_state.ri = step.ri;
+        g_state.pending.insert(g_state.pending.end(), step.edges.begin(), step.edges.end());
+        g_state.edgesResult = step.result;
+        g_state.script.pop_front();
+    }
     return line != nullptr ? g_state.*line : 0;
 }
 
@@ -88,6 +111,23 @@ FAKE_API void fake_set_status(int port, int16_t result, const char *detail)
     const std::lock_guard<std::mutex> guard(g_lock);
     g_state.status[static_cast<size_t>(port)] = result;
     g_state.detail[static_cast<size_t>(port)] = detail != nullptr ? detail : "";
+}
+
+// The next tick (DCD read) takes these inputs, brings `n` edges and makes
+// EDGES answer `result` once they are taken (0, -1, -2).
+FAKE_API void fake_script_tick(int16_t dcd, int16_t dsr, int16_t cts, int16_t ri,
+                               const rscom_edge *edges, int n, int16_t result)
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    g_state.script.push_back(State::Step{
+        dcd, dsr, cts, ri, std::vector<rscom_edge>(edges, edges + std::max(n, 0)), result});
+}
+
+// How many scripted ticks are left.
+FAKE_API int fake_script_left()
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    return static_cast<int>(g_state.script.size());
 }
 
 // Every call so far, one a line: "OPENCOM COM1,1200,N,8,1", "DTR 1", "DCD".
@@ -162,5 +202,21 @@ int16_t RSCOM_CALL COMSTATUS(int16_t port, char *detail, int16_t size)
         detail[n] = '\0';
     }
     return g_state.status[static_cast<size_t>(port)];
+}
+#endif
+
+#ifdef FAKE_WITH_EDGES
+int16_t RSCOM_CALL EDGES(rscom_edge *edges, int16_t max)
+{
+    const std::lock_guard<std::mutex> guard(g_lock);
+    record("EDGES");
+    if (g_state.pending.empty()) return g_state.edgesResult;
+    if (edges == nullptr || max <= 0) return 0;
+    int16_t n = 0;
+    while (n < max && !g_state.pending.empty()) {
+        edges[n++] = g_state.pending.front();
+        g_state.pending.pop_front();
+    }
+    return n;
 }
 #endif

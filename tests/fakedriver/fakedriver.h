@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <vector>
 
 class FakeDriver
 {
@@ -18,6 +19,15 @@ public:
     // What COMSTATUS answers, in the variant that has it.
     void setStatus(int port, std::int16_t result, const QString &detail = {});
     void clearLog();
+    // The EDGES variant: what the next tick reads and takes.
+    struct Edge {
+        std::int64_t time;
+        std::int32_t count;
+        std::int16_t line, level;
+    };
+    void scriptTick(std::int16_t dcd, std::int16_t dsr, std::int16_t cts, std::int16_t ri,
+                    const std::vector<Edge> &edges = {}, std::int16_t result = 0);
+    int scriptLeft() const;
 
     // Every call so far.
     QStringList log() const;
@@ -33,4 +43,7 @@ private:
     void (*m_setStatus)(int, std::int16_t, const char *) = nullptr;
     const char *(*m_log)() = nullptr;
     void (*m_clearLog)() = nullptr;
+    void (*m_scriptTick)(std::int16_t, std::int16_t, std::int16_t, std::int16_t, const Edge *, int,
+                         std::int16_t) = nullptr;
+    int (*m_scriptLeft)() = nullptr;
 };

@@ -1,5 +1,7 @@
 #include "fakedriver.h"
 
+static_assert(sizeof(FakeDriver::Edge) == 16, "laid out as rscom_edge");
+
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -35,6 +37,8 @@ FakeDriver::FakeDriver()
     m_log = entry<decltype(m_log)>(library, "fake_log");
     m_setStatus = entry<decltype(m_setStatus)>(library, "fake_set_status");
     m_clearLog = entry<decltype(m_clearLog)>(library, "fake_clear_log");
+    m_scriptTick = entry<decltype(m_scriptTick)>(library, "fake_script_tick");
+    m_scriptLeft = entry<decltype(m_scriptLeft)>(library, "fake_script_left");
 }
 
 void FakeDriver::reset()
@@ -56,6 +60,15 @@ void FakeDriver::setStatus(int port, std::int16_t result, const QString &detail)
 void FakeDriver::clearLog()
 {
     m_clearLog();
+}
+void FakeDriver::scriptTick(std::int16_t dcd, std::int16_t dsr, std::int16_t cts, std::int16_t ri,
+                            const std::vector<Edge> &edges, std::int16_t result)
+{
+    m_scriptTick(dcd, dsr, cts, ri, edges.data(), static_cast<int>(edges.size()), result);
+}
+int FakeDriver::scriptLeft() const
+{
+    return m_scriptLeft();
 }
 
 QStringList FakeDriver::log() const

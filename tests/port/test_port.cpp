@@ -152,6 +152,7 @@ void TestPort::descriptions_data()
     row("product alone", 1, {usb, "FT232R USB UART"}, "/dev/ttyUSB0 – FT232R USB UART");
     row("maker without product", 1, {usb, "", "FTDI", "A12345"}, "/dev/ttyUSB0");
     row("virtual port", 1, {"loopback"}, "virtuální port se zkušební zástrčkou");
+    row("generator", 1, {"generator"}, "virtuální port s generátorem signálů");
     row("nothing known", 1, {}, "");
 
     const QString missing = QStringLiteral("Port neexistuje.");
