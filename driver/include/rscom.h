@@ -114,6 +114,17 @@
  *     them; the import library serves programs that link it with this header.
  *   - rscom.dll needs no DLL but Windows' own.
  *
+ * Why a port was refused: with RSCOM_DEBUG=1 in the environment the driver
+ * writes one line to standard error for each refusal and failure, where it is
+ * decided: the entry, the port, the device and the reason in words (in use by
+ * which program, a system console, no permission with the device's group, not
+ * a serial line, or the system's own words, strerror or FormatMessage):
+ *   rscom: OPENCOM COM3 /dev/ttyUSB0: in use by minicom (PID 4242)
+ *   rscom: COMSTATUS COM4 /dev/ttyUSB1: No such file or directory
+ * A device that goes away is told once, when it goes; the tries to open it
+ * again are not. Without the variable, or with RSCOM_DEBUG=0, nothing is
+ * written.
+ *
  * Every entry may be called from any thread.
  */
 #ifndef RSCOM_H

@@ -451,6 +451,46 @@ TEST_F(LinuxSystem, InUseByAnotherProgramsDescriptor)
     EXPECT_NE(answer.detail.find("\tscreen\t777"), std::string::npos) << answer.detail;
 }
 
+// With RSCOM_DEBUG=1 each refusal is one line on standard error that says
+// why; without it nothing is written.
+TEST_F(LinuxSystem, RscomDebugTellsWhyEachRefusal)
+{
+    system.builtinUart(0, 4, kZero);
+    system.usb("ttyUSB1", "1-2", "B2", "FT232R USB UART", "FTDI", 0, false, kFull);
+    system.write("proc/consoles", "ttyS0                -W- (EC p a)    1:5\n");
+    system.write("proc/777/comm", "screen\n");
+    fs::create_directories(system.path("proc/777/fd"));
+    fs::create_symlink(system.node("ttyUSB1"), system.path("proc/777/fd/4"));
+    system.write("dev/file", "");
+    mapPort(2, "none");
+
+    setVariable("RSCOM_DEBUG", "1");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(OPENCOM("COM1,12x0,N,8,1"), 0);
+    comStatus(2);
+    for (const char *name : {"ttyUSB7", "ttyS0", "ttyUSB1", "file"})
+        statusOf(system.node(name));
+    mapPort(9, system.node("ttyUSB1"));
+    EXPECT_EQ(OPENCOM("COM9,1200,N,8,1"), 0);
+    const std::string told = testing::internal::GetCapturedStderr();
+    const std::string about = "rscom: COMSTATUS COM9 " + system.path("dev/");
+    EXPECT_EQ(told, "rscom: OPENCOM: not valid settings \"COM1,12x0,N,8,1\"\n"
+                    "rscom: COMSTATUS COM2: no such port\n" +
+                        about + "ttyUSB7: No such file or directory\n" + about +
+                        "ttyS0: a system console\n" + about +
+                        "ttyUSB1: in use by screen (PID 777)\n" + about +
+                        "file: not a serial line with modem-control lines\n"
+                        "rscom: OPENCOM COM9 " +
+                        system.node("ttyUSB1") + ": in use by screen (PID 777)\n");
+
+    unsetVariable("RSCOM_DEBUG");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(OPENCOM("COM9,1200,N,8,1"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    unsetVariable("RSCOM_COM2");
+    unsetVariable("RSCOM_COM9");
+}
+
 // Someone may not read and write the device: the group to join is named
 // when joining it would help. Needs a node with an owner of the test's
 // choosing, and a user who is not root.
