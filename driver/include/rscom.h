@@ -68,7 +68,12 @@
  * /run/lock or /var/lock names it and it lives, or when it has the device open
  * and its /proc entry may be read: every program of the same user, and every
  * program when the driver runs as root. Another user's program that holds a
- * port without a lock cannot be seen.
+ * port without a lock cannot be seen. The processes' descriptors are looked
+ * through once for every serial device, and that look is reused while the
+ * kernel tells (through inotify on the device nodes) that no program opened
+ * or closed one of them; the locks and lock files are read at every call.
+ * A device opened through another node of the same device number, outside
+ * /dev, is seen at the next look only.
  *
  * Opening a port the driver already holds makes it current again, applies the
  * settings again and leaves its output lines as they are. A port stays open
