@@ -163,14 +163,22 @@ extern "C" {
  * string is not valid. */
 RSCOM_API int16_t RSCOM_CALL OPENCOM(const char *settings);
 
+/* Results of OPENCOM. */
+#define RSCOM_OPENED 1
+#define RSCOM_NOT_OPENED 0
+
 /* Output lines of the current port. 0 sets the line inactive, any other value
  * active; TxD active is a break condition. Without a current port, nothing. */
 RSCOM_API void RSCOM_CALL TXD(int16_t level);
 RSCOM_API void RSCOM_CALL DTR(int16_t level);
 RSCOM_API void RSCOM_CALL RTS(int16_t level);
 
-/* Input lines of the current port: 1 active, 0 inactive, -1 when the line
- * cannot be read (no current port, or its device is gone). */
+/* Input lines of the current port: 1 active, 0 inactive, RSCOM_UNREADABLE
+ * (-1) when the line cannot be read (no current port, or its device is
+ * gone). */
+#define RSCOM_ACTIVE 1
+#define RSCOM_INACTIVE 0
+#define RSCOM_UNREADABLE -1
 RSCOM_API int16_t RSCOM_CALL DCD(void);
 RSCOM_API int16_t RSCOM_CALL DSR(void);
 RSCOM_API int16_t RSCOM_CALL CTS(void);
