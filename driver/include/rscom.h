@@ -63,6 +63,15 @@
  * sets TxD, DTR and RTS inactive. A failed OPENCOM leaves the current port as
  * it was and leaves nothing open.
  *
+ * The check and the open are two steps, and a program that opens the port
+ * between them races the driver. The driver narrows the race: its first open
+ * takes a lock (flock) at once, and on Linux it looks for other holders again
+ * before any setting changes, so a program seen then is refused with its
+ * settings untouched. What remains is the open itself: as every open of a
+ * tty, it may raise DTR and RTS, which such a program may see move for that
+ * moment. On Windows, which opens a port for one program at a time, there is
+ * no race.
+ *
  * Another program has a port open, on Linux, when it holds a flock on the
  * device node (as /proc/locks shows), when a UUCP lock file LCK..name in
  * /run/lock or /var/lock names it and it lives, or when it has the device open
