@@ -106,6 +106,11 @@ void TestPollTimer::periodsOverASecond()
 // the same, and says once that it ticks another way.
 void TestPollTimer::ticksWithoutAFileDescriptor()
 {
+#ifdef LINTARA_SANITIZED
+    // UBSan's checks open a pipe to see whether memory may be read: without
+    // a free descriptor they report every virtual call as one on a bad object.
+    QSKIP("the sanitizers need free file descriptors of their own for their checks");
+#endif
     rlimit limit{};
     QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limit), 0);
     const int lowestFree = ::dup(0);
