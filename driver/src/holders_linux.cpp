@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
+#include <iterator>
 #include <sstream>
 #include <sys/inotify.h>
 #include <sys/sysmacros.h>
@@ -122,7 +123,7 @@ private:
         dev_t device; // the character device
         dev_t nodeFs; // the node's filesystem and inode, as watched
         ino_t nodeInode;
-        int watch;            // inotify's number, -1 without inotify
+        int watch;            // inotify's number, -1 when it cannot be watched
         std::string name;     // kernel name (ttyUSB0), and the node's base name
         std::string nodeName; // of the path asked about, when another
     };
@@ -231,8 +232,7 @@ void DescriptorHolders::look()
 {
     m_found.clear();
     // Events from here on belong to the next answer.
-    m_fresh = m_inotify >= 0 && std::all_of(m_watched.begin(), m_watched.end(),
-                                            [](const Watched &w) { return w.watch >= 0; });
+    m_fresh = m_inotify >= 0;
     DIR *processes = ::opendir(systemPaths().proc().c_str());
     if (processes == nullptr) {
         m_fresh = false;
@@ -284,11 +284,18 @@ std::optional<Holder> DescriptorHolders::holderOf(const std::string &path, const
 {
     start();
     readEvents();
-    const bool watched = std::any_of(m_watched.begin(), m_watched.end(), [&](const Watched &w) {
+    const auto same = [&](const Watched &w) {
         return w.device == node.st_rdev && w.nodeFs == node.st_dev && w.nodeInode == node.st_ino &&
                (w.name == name || w.nodeName == baseName(path));
-    });
-    if (!watched) watch(path, node, name);
+    };
+    auto watched = std::find_if(m_watched.begin(), m_watched.end(), same);
+    if (watched == m_watched.end()) {
+        watch(path, node, name);
+        watched = std::prev(m_watched.end());
+    }
+    // A node inotify may not watch (one this user may not read) is looked
+    // for afresh at every answer.
+    if (watched->watch < 0) m_fresh = false;
     const auto found = [&] {
         return std::find_if(m_found.begin(), m_found.end(), [&](const std::pair<dev_t, Found> &f) {
             return f.first == node.st_rdev;
