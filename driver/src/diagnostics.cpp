@@ -68,11 +68,16 @@ void explain(const std::string &reason)
 {
     const Context &c = context();
     if (c.quiet > 0 || !debugging()) return;
-    std::string line = "rscom:";
-    if (c.entry != nullptr) line += std::string(" ") + c.entry;
-    if (c.port > 0) line += " COM" + std::to_string(c.port);
-    if (!c.device.empty()) line += " " + c.device;
-    line += ": " + reason + "\n";
+    // "rscom: OPENCOM COM3 /dev/ttyUSB0: reason", with what is known of the
+    // entry, the port and the device.
+    std::string about;
+    const auto add = [&about](const std::string &part) {
+        about += (about.empty() ? "" : " ") + part;
+    };
+    if (c.entry != nullptr) add(c.entry);
+    if (c.port > 0) add("COM" + std::to_string(c.port));
+    if (!c.device.empty()) add(c.device);
+    const std::string line = "rscom: " + (about.empty() ? "" : about + ": ") + reason + "\n";
     // One write, so that lines from several threads do not mix.
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
