@@ -88,7 +88,7 @@ template <typename Fn> Fn Driver::entry(int index, const char *name, Missing mis
 std::int16_t Driver::OPENCOM(const QString &settings)
 {
     auto fn = entry<decltype(&::OPENCOM)>(kOpencom, "OPENCOM");
-    return fn != nullptr ? fn(settings.toLocal8Bit().constData()) : 0;
+    return fn != nullptr ? fn(settings.toLocal8Bit().constData()) : RSCOM_NOT_OPENED;
 }
 
 void Driver::TXD(std::int16_t level)
@@ -109,25 +109,25 @@ void Driver::RTS(std::int16_t level)
 std::int16_t Driver::DCD()
 {
     auto fn = entry<decltype(&::DCD)>(kDcd, "DCD");
-    return fn != nullptr ? fn() : -1;
+    return fn != nullptr ? fn() : RSCOM_UNREADABLE;
 }
 
 std::int16_t Driver::DSR()
 {
     auto fn = entry<decltype(&::DSR)>(kDsr, "DSR");
-    return fn != nullptr ? fn() : -1;
+    return fn != nullptr ? fn() : RSCOM_UNREADABLE;
 }
 
 std::int16_t Driver::CTS()
 {
     auto fn = entry<decltype(&::CTS)>(kCts, "CTS");
-    return fn != nullptr ? fn() : -1;
+    return fn != nullptr ? fn() : RSCOM_UNREADABLE;
 }
 
 std::int16_t Driver::RI()
 {
     auto fn = entry<decltype(&::RI)>(kRi, "RI");
-    return fn != nullptr ? fn() : -1;
+    return fn != nullptr ? fn() : RSCOM_UNREADABLE;
 }
 
 std::optional<std::int16_t> Driver::COMSTATUS(std::int16_t port, QString &detail)

@@ -17,7 +17,7 @@ namespace Modul1
 // Called when the driver library or one of its entries cannot be loaded,
 // with the library's name and the loader's reason. The program's handler
 // reports it and ends the program; if a handler returns, the call that failed
-// does nothing and reads as "not opened" or "-1".
+// does nothing and reads as RSCOM_NOT_OPENED or RSCOM_UNREADABLE.
 using FailureHandler = std::function<void(const QString &library, const QString &reason)>;
 void setFailureHandler(FailureHandler handler);
 

@@ -2,6 +2,8 @@
 
 #include "modul1.h"
 
+#include <rscom.h>
+
 #include <QStringList>
 
 namespace Port
@@ -81,24 +83,24 @@ QString description(const State &state)
 QString reason(const State &state)
 {
     switch (state.code) {
-    case 1:
+    case RSCOM_AVAILABLE:
         return {};
-    case 0:
+    case RSCOM_MISSING:
         return QStringLiteral("Port neexistuje.");
-    case -1:
+    case RSCOM_NO_PERMISSION:
         if (state.group.isEmpty()) return QStringLiteral("Nemáte k portu oprávnění.");
         return QStringLiteral("Nemáte k portu oprávnění. Přidejte se do skupiny %1 a znovu se "
                               "přihlaste.")
             .arg(state.group);
-    case -2:
+    case RSCOM_IN_USE:
         if (state.program.isEmpty()) return QStringLiteral("Port používá jiný program.");
         if (state.pid.isEmpty())
             return QStringLiteral("Port používá jiný program: %1.").arg(state.program);
         return QStringLiteral("Port používá jiný program: %1 (PID %2).")
             .arg(state.program, state.pid);
-    case -3:
+    case RSCOM_CONSOLE:
         return QStringLiteral("Port je systémová konzole.");
-    case -4:
+    case RSCOM_NOT_SERIAL:
         return QStringLiteral("Není to sériový port s řídicími signály.");
     default:
         return QStringLiteral("Port nelze otevřít.");
@@ -118,10 +120,10 @@ void probe(const std::function<void(int port)> &disableOption,
         bool available = false;
         if (asking) {
             if (n != kFirst) known = state(n);
-            available = known && known->code == 1;
+            available = known && known->code == RSCOM_AVAILABLE;
             if (known) describeOption(n, description(*known));
         } else {
-            available = Modul1::OPENCOM(settings(n)) != 0;
+            available = Modul1::OPENCOM(settings(n)) == RSCOM_OPENED;
         }
         if (available) continue;
         disableOption(n);

@@ -35,11 +35,12 @@ QString openedMessage(int port);
 // second line `why`, when it is known.
 QString refusedMessage(int port, const QString &why = {});
 
-// What the driver tells of a port without opening it: its COMSTATUS result
-// (1 available, 0 missing, -1 no permission, -2 in use, -3 a console, -4 no
-// serial line) and the fields of its detail.
+// What the driver tells of a port without opening it: its COMSTATUS result,
+// one of rscom.h's RSCOM_ result codes (RSCOM_AVAILABLE, RSCOM_MISSING,
+// RSCOM_NO_PERMISSION, RSCOM_IN_USE, RSCOM_CONSOLE, RSCOM_NOT_SERIAL), and the
+// fields of its detail.
 struct State {
-    std::int16_t code = 0;
+    std::int16_t code = 0; // RSCOM_MISSING
     QString path, product, maker, serial, group, program, pid;
 };
 

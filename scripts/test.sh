@@ -5,13 +5,32 @@
 # driver and its tests are built with ThreadSanitizer, in a folder of their
 # own, and the driver's tests run. With --portable the program is built with
 # the portable fallbacks of its platform code, and the window tests run.
+#
+# usage: scripts/test.sh [--sanitize | --tsan | --portable]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+
+usage() {
+    echo "usage: $0 [--sanitize | --tsan | --portable]" >&2
+    exit 2
+}
+variant=${1:-}
+case $variant in
+"" | --sanitize | --tsan | --portable) ;;
+*)
+    echo "$0: unknown option: $variant" >&2
+    usage
+    ;;
+esac
+[ $# -le 1 ] || {
+    echo "$0: one option at most, got: $*" >&2
+    usage
+}
 
 build=$top/build
 options=(-DCMAKE_BUILD_TYPE=Debug -DLINTARA_WERROR=ON)
 select=()
-if [ "${1:-}" = "--sanitize" ]; then
+if [ "$variant" = "--sanitize" ]; then
     build=$top/build-sanitize
     options+=(-DLINTARA_SANITIZE=ON)
     # The Windows cross builds and their run under wine do not change under
@@ -28,12 +47,12 @@ if [ "${1:-}" = "--sanitize" ]; then
 fi
 
 targets=(all)
-if [ "${1:-}" = "--portable" ]; then
+if [ "$variant" = "--portable" ]; then
     build=$top/build-portable
     options+=(-DLINTARA_PORTABLE=ON)
     select=(-L ui)
 fi
-if [ "${1:-}" = "--tsan" ]; then
+if [ "$variant" = "--tsan" ]; then
     build=$top/build-tsan
     options+=(-DLINTARA_TSAN=ON)
     export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
@@ -41,7 +60,38 @@ if [ "${1:-}" = "--tsan" ]; then
     select=(-L driver)
 fi
 
+# Every skipped test with its reason, from CTest's log of the run: a script's
+# "SKIP: ...", Qt Test's "SKIP   : ...", or the line after GoogleTest's
+# "Skipped".
+print_skips() {
+    local summary=$1 log=$build/Testing/Temporary/LastTest.log name
+    local skipped
+    skipped=$(sed -n 's/.*Test *#[0-9]*: \([^ ]*\) .*\*\*\*Skipped.*/\1/p' "$summary")
+    [ -n "$skipped" ] || return 0
+    echo
+    echo "Skipped, and why:"
+    for name in $skipped; do
+        local why
+        why=$(awk -v name="$name" '
+            $0 ~ "^[0-9]+/[0-9]+ Test: " && $3 == name { found = 1; next }
+            found && /^Output:/ { inside = 1; next }
+            inside && /^<end of output>/ { exit }
+            inside && after { print; after = 0 }
+            inside && /: Skipped$/ { after = 1 }
+            inside && /SKIP *:/ { sub(/^.*SKIP *: */, ""); print }
+        ' "$log" | sed '/^\s*$/d' | head -n 3 | paste -sd ' ')
+        echo "  $name: ${why:-(no reason given)}"
+    done
+}
+
 "$top/scripts/setup.sh" --tests
-cmake -S "$top" -B "$build" "${options[@]}" >/dev/null
+# The configure step's messages stay: they say what this build leaves out.
+cmake -S "$top" -B "$build" "${options[@]}"
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
-ctest --test-dir "$build" --output-on-failure --timeout 600 "${select[@]}"
+summary=$(mktemp)
+trap 'rm -f "$summary"' EXIT
+status=0
+ctest --test-dir "$build" --output-on-failure --timeout 600 "${select[@]}" | tee "$summary" ||
+    status=$?
+print_skips "$summary"
+exit $status

@@ -140,8 +140,9 @@ void Form3::Form_Load()
     for (int n = Port::kFirst; n <= Port::kLast; ++n) {
         if (Registry::get<Form2>()->isMarked(n)) markOption(n);
     }
-    // The probe above opened every port; the one the monitor names must be
-    // the current one again.
+    // A driver without COMSTATUS was probed by opening every port, which
+    // leaves the last one opened current: the one the monitor names must be
+    // the current one again. (COMSTATUS opens nothing and keeps it.)
     const int inUse = Registry::get<Form1>()->port();
     if (Frame1->markedPort() == 0 && inUse != 0) markOption(inUse);
 }

@@ -32,8 +32,8 @@ public:
     int interval() const { return m_interval; }
     // Restarts the period from now. Should the system refuse the new period,
     // a warning says why and the timer keeps the period it had. (Linux: a
-    // process out of file descriptors gets no timerfd at all; a warning then
-    // says the timer does not tick.)
+    // process out of file descriptors gets no timerfd at all; the timer is
+    // then a precise QTimer, and a warning says so once.)
     void setInterval(int milliseconds);
 
 signals:

@@ -1,10 +1,13 @@
-// The polling timer on Linux: a timerfd, watched by the event loop.
+// The polling timer on Linux: a timerfd, watched by the event loop; Qt's
+// precise timer when the system gives no timerfd.
 #include "polltimer.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QtGlobal>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -20,6 +23,8 @@ struct PollTimer::Platform {
 
     int fd = -1;
     QSocketNotifier *notifier = nullptr;
+    // Without a timerfd: the timer other systems use, to the millisecond.
+    std::unique_ptr<QTimer> fallback;
 };
 
 PollTimer::PollTimer(int interval, QObject *parent)
@@ -27,9 +32,16 @@ PollTimer::PollTimer(int interval, QObject *parent)
 {
     m_platform->fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (m_platform->fd < 0) {
-        // Only when the process is out of file descriptors or memory.
-        qWarning("PollTimer: no timerfd (%s); the timer does not tick", std::strerror(errno));
-        m_interval = std::max(interval, kShortest);
+        // Only when the process is out of file descriptors or memory; said
+        // once, however many timers are made.
+        static std::atomic<bool> said{false};
+        if (!said.exchange(true))
+            qWarning("PollTimer: no timerfd (%s); ticking with Qt's precise timer instead",
+                     std::strerror(errno));
+        m_platform->fallback = std::make_unique<QTimer>();
+        m_platform->fallback->setTimerType(Qt::PreciseTimer);
+        connect(m_platform->fallback.get(), &QTimer::timeout, this, &PollTimer::timeout);
+        setInterval(interval);
         return;
     }
     m_platform->notifier = new QSocketNotifier(m_platform->fd, QSocketNotifier::Read);
@@ -47,8 +59,9 @@ PollTimer::~PollTimer() = default;
 void PollTimer::setInterval(int milliseconds)
 {
     const int interval = std::max(milliseconds, kShortest);
-    if (m_platform->fd < 0) {
+    if (m_platform->fallback) {
         m_interval = interval;
+        m_platform->fallback->start(interval);
         return;
     }
     itimerspec period{};

@@ -74,12 +74,26 @@
  * CDC-ACM devices; Linux answers EOPNOTSUPP or ENOTTY) opens like any other,
  * and on it TXD changes nothing and only remembers the level.
  *
+ * The check and the open are two steps, and a program that opens the port
+ * between them races the driver. The driver narrows the race: its first open
+ * takes a lock (flock) at once, and on Linux it looks for other holders again
+ * before any setting changes, so a program seen then is refused with its
+ * settings untouched. What remains is the open itself: as every open of a
+ * tty, it may raise DTR and RTS, which such a program may see move for that
+ * moment. On Windows, which opens a port for one program at a time, there is
+ * no race.
+ *
  * Another program has a port open, on Linux, when it holds a flock on the
  * device node (as /proc/locks shows), when a UUCP lock file LCK..name in
  * /run/lock or /var/lock names it and it lives, or when it has the device open
  * and its /proc entry may be read: every program of the same user, and every
  * program when the driver runs as root. Another user's program that holds a
- * port without a lock cannot be seen.
+ * port without a lock cannot be seen. The processes' descriptors are looked
+ * through once for every serial device, and that look is reused while the
+ * kernel tells (through inotify on the device nodes) that no program opened
+ * or closed one of them; the locks and lock files are read at every call.
+ * A device opened through another node of the same device number, outside
+ * /dev, is seen at the next look only.
  *
  * Opening a port the driver already holds makes it current again, applies the
  * settings again and leaves its output lines as they are. A port stays open
@@ -125,6 +139,17 @@
  *     them; the import library serves programs that link it with this header.
  *   - rscom.dll needs no DLL but Windows' own.
  *
+ * Why a port was refused: with RSCOM_DEBUG=1 in the environment the driver
+ * writes one line to standard error for each refusal and failure, where it is
+ * decided: the entry, the port, the device and the reason in words (in use by
+ * which program, a system console, no permission with the device's group, not
+ * a serial line, or the system's own words, strerror or FormatMessage):
+ *   rscom: OPENCOM COM3 /dev/ttyUSB0: in use by minicom (PID 4242)
+ *   rscom: COMSTATUS COM4 /dev/ttyUSB1: No such file or directory
+ * A device that goes away is told once, when it goes; the tries to open it
+ * again are not. Without the variable, or with RSCOM_DEBUG=0, nothing is
+ * written.
+ *
  * Every entry may be called from any thread.
  */
 #ifndef RSCOM_H
@@ -158,14 +183,22 @@ extern "C" {
  * string is not valid. */
 RSCOM_API int16_t RSCOM_CALL OPENCOM(const char *settings);
 
+/* Results of OPENCOM. */
+#define RSCOM_OPENED 1
+#define RSCOM_NOT_OPENED 0
+
 /* Output lines of the current port. 0 sets the line inactive, any other value
  * active; TxD active is a break condition. Without a current port, nothing. */
 RSCOM_API void RSCOM_CALL TXD(int16_t level);
 RSCOM_API void RSCOM_CALL DTR(int16_t level);
 RSCOM_API void RSCOM_CALL RTS(int16_t level);
 
-/* Input lines of the current port: 1 active, 0 inactive, -1 when the line
- * cannot be read (no current port, or its device is gone). */
+/* Input lines of the current port: 1 active, 0 inactive, RSCOM_UNREADABLE
+ * (-1) when the line cannot be read (no current port, or its device is
+ * gone). */
+#define RSCOM_ACTIVE 1
+#define RSCOM_INACTIVE 0
+#define RSCOM_UNREADABLE -1
 RSCOM_API int16_t RSCOM_CALL DCD(void);
 RSCOM_API int16_t RSCOM_CALL DSR(void);
 RSCOM_API int16_t RSCOM_CALL CTS(void);

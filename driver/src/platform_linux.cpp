@@ -2,6 +2,8 @@
 // user's state folder; what a device's state is, told from sysfs and /proc;
 // real ports through libserialport, never opened when that would disturb a
 // console or another program.
+#include "diagnostics.h"
+#include "errors_posix.h"
 #include "holders_linux.h"
 #include "numbers_linux.h"
 #include "platform.h"
@@ -10,6 +12,7 @@
 #include "system_linux.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
@@ -21,8 +24,10 @@ namespace rscom
 namespace
 {
 
-PortStatus status(Availability code, PortInfo info)
+// Every answer but "available" is a refusal, told when asked.
+PortStatus status(Availability code, PortInfo info, const std::string &system = {})
 {
+    if (code != Availability::Available) explain(reasonOf({code, info}, system));
     return {code, std::move(info)};
 }
 
@@ -34,8 +39,10 @@ PortStatus inspect(const Target &target)
     info.path = target.path;
     struct stat node {
     };
-    if (::stat(target.path.c_str(), &node) != 0)
-        return status(errno == EACCES ? Availability::NoPermission : Availability::Missing, info);
+    if (::stat(target.path.c_str(), &node) != 0) {
+        const int error = errno;
+        return status(statusAfter(error, {}).code, info, std::strerror(error));
+    }
     if (!S_ISCHR(node.st_mode)) return status(Availability::NotSerial, info);
 
     const std::optional<TtyDevice> tty = serialDeviceOf(node.st_rdev);
@@ -88,9 +95,12 @@ Target namedTarget(const std::string &name)
 std::unique_ptr<Device> openDevice(const Target &target)
 {
     // Decided before anything opens the port: an open raises DTR and RTS,
-    // and libserialport's applies its settings.
+    // and libserialport's applies its settings. inspect tells why not. Asked
+    // again once the port's lock is ours, it sees a program that opened the
+    // port in between, before any setting changes.
     if (inspect(target).code != Availability::Available) return nullptr;
-    return openSerialPort(target.path);
+    return openSerialPort(target.path,
+                          [&target] { return inspect(target).code == Availability::Available; });
 }
 
 } // namespace rscom

@@ -1,5 +1,7 @@
 // Other POSIX systems: COMn is /dev/ttyS(n-1) unless RSCOM_COMn says
 // otherwise, and a device's state is what its node tells.
+#include "diagnostics.h"
+#include "errors_posix.h"
 #include "platform.h"
 #include "serial_posix.h"
 
@@ -29,8 +31,10 @@ PortStatus inspect(const Target &target)
     status.info.path = target.path;
     struct stat node {
     };
+    int error = 0;
     if (::stat(target.path.c_str(), &node) != 0) {
-        status.code = errno == EACCES ? Availability::NoPermission : Availability::Missing;
+        error = errno;
+        status = statusAfter(error, status.info);
     } else if (!S_ISCHR(node.st_mode)) {
         status.code = Availability::NotSerial;
     } else if (::access(target.path.c_str(), R_OK | W_OK) != 0) {
@@ -39,6 +43,8 @@ PortStatus inspect(const Target &target)
         if (owner != nullptr && (node.st_mode & S_IRGRP) && (node.st_mode & S_IWGRP))
             status.info.group = owner->gr_name;
     }
+    if (status.code != Availability::Available)
+        explain(error != 0 ? reasonAfter(error) : reasonOf(status));
     return status;
 }
 
@@ -48,7 +54,14 @@ std::unique_ptr<Device> openDevice(const Target &target)
     // file is never opened.
     struct stat node {
     };
-    if (::stat(target.path.c_str(), &node) != 0 || !S_ISCHR(node.st_mode)) return nullptr;
+    if (::stat(target.path.c_str(), &node) != 0) {
+        explain(reasonAfter(errno));
+        return nullptr;
+    }
+    if (!S_ISCHR(node.st_mode)) {
+        explain(reasonOf({Availability::NotSerial, {}}));
+        return nullptr;
+    }
     return openSerialPort(target.path);
 }
 

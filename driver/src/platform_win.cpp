@@ -1,6 +1,7 @@
 // Windows: COMn is the port COMn, \\.\COMn; an RSCOM_COMn variable names
 // another port by its Windows name. Ports are known by that name ("COM7"),
 // which is also what COMSTATUS reports as their path.
+#include "diagnostics.h"
 #include "platform.h"
 #include "serial_win.h"
 
@@ -71,14 +72,20 @@ PortStatus inspect(const Target &target)
 {
     PortStatus status;
     status.info.path = target.identity;
-    if (!isPort(target)) return status;
+    if (!isPort(target)) {
+        explain("no port of that name: give a Windows port name such as COM7");
+        return status;
+    }
     status.code = serialPortState(wide(target.identity), wide(target.path), systemCalls());
     return status;
 }
 
 std::unique_ptr<Device> openDevice(const Target &target)
 {
-    if (!isPort(target)) return nullptr;
+    if (!isPort(target)) {
+        explain("no port of that name: give a Windows port name such as COM7");
+        return nullptr;
+    }
     return openSerialPort(wide(target.path), systemCalls());
 }
 

@@ -1,5 +1,9 @@
 #include "porttable.h"
 
+#include "diagnostics.h"
+
+#include <cstring>
+
 namespace rscom
 {
 
@@ -16,6 +20,17 @@ bool applyOutputs(Device &device, const std::array<bool, 3> &levels)
     return true;
 }
 
+// A settings string as a line can show it: cut, its control characters made
+// '?'.
+std::string shown(const char *text)
+{
+    if (text == nullptr) return "no settings (a null pointer)";
+    std::string s;
+    for (const char *c = text; *c != '\0' && s.size() < 40; ++c)
+        s += static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F ? '?' : *c;
+    return "not valid settings \"" + s + (std::strlen(text) > 40 ? "...\"" : "\"");
+}
+
 } // namespace
 
 PortTable::PortTable(Resolver resolve, Opener open, Inspector inspect, Now now)
@@ -27,17 +42,24 @@ PortTable::PortTable(Resolver resolve, Opener open, Inspector inspect, Now now)
 int16_t PortTable::open(const char *text)
 {
     const std::optional<Settings> settings = parseSettings(text);
-    if (!settings) return 0;
+    if (!settings) {
+        explain(shown(text));
+        return 0;
+    }
 
     dropDeadDevices();
     Port &port = m_ports[settings->port];
     const Target target = m_resolve(settings->port);
+    const About about(settings->port, target.path);
     if (port.held && !port.target.sameAs(target)) {
         // COMn now leads elsewhere: the old device is not this port any more.
         if (m_current == settings->port) m_current = 0;
         release(port);
     }
-    if (target.kind == Target::Kind::None) return 0;
+    if (target.kind == Target::Kind::None) {
+        explain("no such port");
+        return 0;
+    }
 
     if (port.held) {
         // Already ours: select it again and keep its lines. A device that
@@ -92,17 +114,20 @@ bool PortTable::reopen(Port &port, const Target &target)
 }
 
 // A held port whose device is gone is tried again now and then, never on
-// every call: the readers run at the polling rate.
+// every call: the readers run at the polling rate. The tries are quiet: the
+// failure that lost the device was told.
 bool PortTable::usable(int number)
 {
     Port &port = m_ports[number];
     if (port.device) return true;
     if (m_now() < port.nextRetry) return false;
+    const Quiet quiet;
     return reopen(port, m_resolve(number));
 }
 
 void PortTable::lose(Port &port)
 {
+    explain("the device is gone; its reads give -1 until it is back");
     port.device.reset();
     port.nextRetry = m_now() + kRetryPeriod;
 }
@@ -112,8 +137,11 @@ void PortTable::lose(Port &port)
 // name.
 void PortTable::dropDeadDevices()
 {
-    for (Port &port : m_ports) {
-        if (port.device && port.device->readInput(Input::Dcd) < 0) lose(port);
+    for (size_t n = 1; n < m_ports.size(); ++n) {
+        Port &port = m_ports[n];
+        if (!port.device) continue;
+        const About about(static_cast<int>(n), port.target.path);
+        if (port.device->readInput(Input::Dcd) < 0) lose(port);
     }
 }
 
@@ -126,8 +154,12 @@ void PortTable::release(Port &port)
 
 void PortTable::set(Output line, int16_t level)
 {
-    if (m_current == 0) return;
+    if (m_current == 0) {
+        explain("no port is open");
+        return;
+    }
     Port &port = m_ports[m_current];
+    const About about(m_current, port.target.path);
     const bool active = level != 0;
     // Remembered even while the device is gone, so that the line comes back
     // as the user last set it.
@@ -138,8 +170,12 @@ void PortTable::set(Output line, int16_t level)
 
 int16_t PortTable::read(Input line)
 {
-    if (m_current == 0) return -1;
+    if (m_current == 0) {
+        explain("no port is open");
+        return -1;
+    }
     Port &port = m_ports[m_current];
+    const About about(m_current, port.target.path);
     if (!usable(m_current)) return -1;
     const int value = port.device->readInput(line);
     if (value < 0) lose(port);
@@ -172,11 +208,16 @@ void PortTable::closeCurrent()
 
 PortStatus PortTable::status(int number)
 {
-    if (number < 1 || number >= static_cast<int>(m_ports.size())) return {};
+    if (number < 1 || number >= static_cast<int>(m_ports.size())) {
+        explain("no port has the number " + std::to_string(number) + " (1 to 255)");
+        return {};
+    }
     dropDeadDevices();
     const Target target = m_resolve(number);
+    const About about(number, target.path);
     switch (target.kind) {
     case Target::Kind::None:
+        explain("no such port");
         return {};
     case Target::Kind::Loopback:
         return {Availability::Available, {"loopback", {}, {}, {}, {}, {}, {}}};

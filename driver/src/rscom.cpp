@@ -1,6 +1,7 @@
 // The C entries: one lock around one port table.
 #include "rscom.h"
 
+#include "diagnostics.h"
 #include "naming.h"
 #include "platform.h"
 #include "porttable.h"
@@ -37,15 +38,17 @@ rscom::PortTable &table()
     return ports;
 }
 
-void setLine(Output line, int16_t level)
+void setLine(const char *entry, Output line, int16_t level)
 {
     const std::lock_guard<std::mutex> guard(g_lock);
+    const rscom::Entry named(entry);
     table().set(line, level);
 }
 
-int16_t readLine(Input line)
+int16_t readLine(const char *entry, Input line)
 {
     const std::lock_guard<std::mutex> guard(g_lock);
+    const rscom::Entry named(entry);
     return table().read(line);
 }
 
@@ -56,48 +59,51 @@ extern "C" {
 RSCOM_API int16_t RSCOM_CALL OPENCOM(const char *settings)
 {
     const std::lock_guard<std::mutex> guard(g_lock);
+    const rscom::Entry named("OPENCOM");
     return table().open(settings);
 }
 
 RSCOM_API void RSCOM_CALL TXD(int16_t level)
 {
-    setLine(Output::Txd, level);
+    setLine("TXD", Output::Txd, level);
 }
 RSCOM_API void RSCOM_CALL DTR(int16_t level)
 {
-    setLine(Output::Dtr, level);
+    setLine("DTR", Output::Dtr, level);
 }
 RSCOM_API void RSCOM_CALL RTS(int16_t level)
 {
-    setLine(Output::Rts, level);
+    setLine("RTS", Output::Rts, level);
 }
 
 RSCOM_API int16_t RSCOM_CALL DCD(void)
 {
-    return readLine(Input::Dcd);
+    return readLine("DCD", Input::Dcd);
 }
 RSCOM_API int16_t RSCOM_CALL DSR(void)
 {
-    return readLine(Input::Dsr);
+    return readLine("DSR", Input::Dsr);
 }
 RSCOM_API int16_t RSCOM_CALL CTS(void)
 {
-    return readLine(Input::Cts);
+    return readLine("CTS", Input::Cts);
 }
 RSCOM_API int16_t RSCOM_CALL RI(void)
 {
-    return readLine(Input::Ri);
+    return readLine("RI", Input::Ri);
 }
 
 RSCOM_API void RSCOM_CALL CLOSECOM(void)
 {
     const std::lock_guard<std::mutex> guard(g_lock);
+    const rscom::Entry named("CLOSECOM");
     table().closeCurrent();
 }
 
 RSCOM_API int16_t RSCOM_CALL COMSTATUS(int16_t port, char *detail, int16_t size)
 {
     const std::lock_guard<std::mutex> guard(g_lock);
+    const rscom::Entry named("COMSTATUS");
     const rscom::PortStatus status = table().status(port);
     rscom::copyText(rscom::detailText(status.info), detail, size);
     return static_cast<int16_t>(status.code);

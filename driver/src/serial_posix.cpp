@@ -1,11 +1,14 @@
 // Real serial ports on POSIX systems, through libserialport.
 #include "serial_posix.h"
 
+#include "diagnostics.h"
 #include "edgewatch.h"
+#include "errors_posix.h"
 
 #include <libserialport.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -19,7 +22,9 @@ namespace
 {
 
 // The port's lock, taken before libserialport opens the port and touches its
-// settings: a port that another program holds is left exactly as it is.
+// settings: a port that another program holds with a lock, or that one is
+// seen to hold after this open, is never configured. This open itself may
+// raise DTR and RTS, as every open of a tty does.
 class Reservation
 {
 public:
@@ -28,8 +33,10 @@ public:
     Reservation(const Reservation &) = delete;
     Reservation &operator=(const Reservation &) = delete;
 
-    // False when another program holds the port.
+    // False when the port could not be opened or another program holds its
+    // lock; error() tells why.
     bool held() const;
+    int error() const { return m_error; }
 
     // Makes the open port ours alone and keeps it out of programs we start;
     // the lock moves onto the port's own descriptor.
@@ -37,12 +44,16 @@ public:
 
 private:
     int m_fd = -1;
+    int m_error = 0;
 };
 
 Reservation::Reservation(const std::string &path)
 {
     m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+    if (m_fd < 0) {
+        m_error = errno;
+    } else if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        m_error = errno;
         ::close(m_fd);
         m_fd = -1;
     }
@@ -67,7 +78,9 @@ bool Reservation::claim(sp_port *port)
     if (m_fd < 0 || sp_get_port_handle(port, &fd) != SP_OK) return false;
     ::close(m_fd);
     m_fd = -1;
-    return claimDescriptor(fd);
+    if (claimDescriptor(fd)) return true;
+    explain(reasonAfter(errno));
+    return false;
 }
 
 // Settings libserialport leaves as the port had them: after this the port
@@ -79,17 +92,44 @@ bool clearFlowControl(sp_port *port)
     // flow control would keep it.
     int fd = -1;
     termios settings{};
-    if (sp_get_port_handle(port, &fd) != SP_OK || ::tcgetattr(fd, &settings) != 0) return false;
-    if ((settings.c_cflag & CRTSCTS) == 0) return true;
-    settings.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
-    return ::tcsetattr(fd, TCSANOW, &settings) == 0;
+    if (sp_get_port_handle(port, &fd) != SP_OK) return false;
+    if (::tcgetattr(fd, &settings) == 0) {
+        if ((settings.c_cflag & CRTSCTS) == 0) return true;
+        settings.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+        if (::tcsetattr(fd, TCSANOW, &settings) == 0) return true;
+    }
+    explain(std::string("cannot turn hardware flow control off: ") + std::strerror(errno));
+    return false;
 }
 
 // The one place where a libserialport result becomes the driver's: any
-// failure of an open port means the port no longer answers.
+// failure of an open port means the port no longer answers. The failure is
+// told, in the system's words where the system refused; errno stays the
+// system's answer, for callers that tell one refusal from another.
 bool succeeded(sp_return result)
 {
-    return result == SP_OK;
+    if (result == SP_OK) return true;
+    if (!debugging()) return false;
+    const int error = errno;
+    switch (result) {
+    case SP_ERR_FAIL: {
+        char *message = sp_last_error_message();
+        explain(message != nullptr ? message : "failed");
+        sp_free_error_message(message);
+        break;
+    }
+    case SP_ERR_SUPP:
+        explain("not supported by this port");
+        break;
+    case SP_ERR_MEM:
+        explain("out of memory");
+        break;
+    default:
+        explain("refused by libserialport");
+        break;
+    }
+    errno = error;
+    return false;
 }
 
 sp_parity parityOf(Parity parity)
@@ -207,14 +247,25 @@ private:
 
 } // namespace
 
-std::unique_ptr<Device> openSerialPort(const std::string &path)
+std::unique_ptr<Device> openSerialPort(const std::string &path, const HolderCheck &stillFree)
 {
     sp_port *port = nullptr;
     if (!succeeded(sp_get_port_by_name(path.c_str(), &port))) return nullptr;
     Reservation reservation(path);
+    if (!reservation.held()) {
+        explain(reasonAfter(reservation.error()));
+        sp_free_port(port);
+        return nullptr;
+    }
+    // A program that opened the port between the caller's check and our
+    // open is seen now, before libserialport touches the settings.
+    if (stillFree && !stillFree()) {
+        sp_free_port(port);
+        return nullptr;
+    }
     // sp_open closes what it opened when it fails; from here on the
     // SerialPort closes and frees the port on every way out.
-    if (!reservation.held() || !succeeded(sp_open(port, SP_MODE_READ_WRITE))) {
+    if (!succeeded(sp_open(port, SP_MODE_READ_WRITE))) {
         sp_free_port(port);
         return nullptr;
     }

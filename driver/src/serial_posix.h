@@ -5,17 +5,25 @@
 
 #include "device.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace rscom
 {
 
+// Whether no other program holds the port, asked again once the port's lock
+// is ours; it tells why when it answers false.
+using HolderCheck = std::function<bool()>;
+
 // Opens the serial port at `path` with libserialport, claimed for this
-// process alone. nullptr when it cannot be opened or another program holds
-// its lock; then nothing is left open, and a port that another program holds
-// is left exactly as it is.
-std::unique_ptr<Device> openSerialPort(const std::string &path);
+// process alone. nullptr when it cannot be opened, another program holds its
+// lock, or `stillFree` (when given) answers false; then nothing is left open,
+// and the port's settings are as they were. The open that takes the lock
+// happens before `stillFree` is asked, and may raise DTR and RTS: a program
+// that opened the port without a lock after the caller's own check may see
+// them move (see rscom.h, "Opening a device").
+std::unique_ptr<Device> openSerialPort(const std::string &path, const HolderCheck &stillFree = {});
 
 // Close-on-exec, a non-blocking exclusive lock and TIOCEXCL on an open
 // descriptor: false when another program holds the port.

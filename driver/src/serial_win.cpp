@@ -1,6 +1,7 @@
 // Real serial ports on Windows, through the Win32 communications functions.
 #include "serial_win.h"
 
+#include "diagnostics.h"
 #include "edgewatch_win.h"
 
 #include <iterator>
@@ -14,6 +15,39 @@ namespace
 DWORD outcome(BOOL ok)
 {
     return ok ? ERROR_SUCCESS : ::GetLastError();
+}
+
+// Windows' words for an error code, as FormatMessage gives them.
+std::string systemMessage(DWORD error)
+{
+    char *text = nullptr;
+    const DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<char *>(&text), 0, nullptr);
+    std::string message = length > 0 && text != nullptr ? std::string(text, length) : std::string();
+    ::LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.'))
+        message.pop_back();
+    if (message.empty()) message = "error " + std::to_string(error);
+    return message;
+}
+
+// A failed call of an open port, told when asked.
+bool succeeded(DWORD error)
+{
+    if (error == ERROR_SUCCESS) return true;
+    if (debugging()) explain(systemMessage(error));
+    return false;
+}
+
+// A refusal decided by Windows' answer, told when asked.
+Availability refused(Step step, DWORD error)
+{
+    const Availability code = availabilityAfter(step, error);
+    if (code != Availability::Available && debugging())
+        explain(reasonOf({code, {}}, systemMessage(error)));
+    return code;
 }
 
 class SystemCalls final : public CommCalls
@@ -140,16 +174,16 @@ public:
     bool configure(const Settings &settings) override
     {
         DCB dcb{};
-        if (m_calls.getState(m_handle, dcb) != ERROR_SUCCESS) return false;
+        if (!succeeded(m_calls.getState(m_handle, dcb))) return false;
         applySettings(dcb, settings, m_dtr, m_rts);
-        return m_calls.setState(m_handle, dcb) == ERROR_SUCCESS;
+        return succeeded(m_calls.setState(m_handle, dcb));
     }
 
     bool setOutput(Output line, bool active) override
     {
         switch (line) {
         case Output::Txd:
-            return m_calls.setBreak(m_handle, active) == ERROR_SUCCESS;
+            return succeeded(m_calls.setBreak(m_handle, active));
         case Output::Dtr:
             return escape(active ? SETDTR : CLRDTR, m_dtr, active);
         case Output::Rts:
@@ -161,7 +195,7 @@ public:
     int readInput(Input line) override
     {
         DWORD status = 0;
-        if (m_calls.modemStatus(m_handle, status) != ERROR_SUCCESS) return -1;
+        if (!succeeded(m_calls.modemStatus(m_handle, status))) return -1;
         if (m_edges) m_edges->seen(status);
         return (status & maskOf(line)) != 0 ? 1 : 0;
     }
@@ -176,7 +210,7 @@ public:
 private:
     bool escape(DWORD function, bool &level, bool active)
     {
-        if (m_calls.escape(m_handle, function) != ERROR_SUCCESS) return false;
+        if (!succeeded(m_calls.escape(m_handle, function))) return false;
         level = active;
         return true;
     }
@@ -267,25 +301,37 @@ void applySettings(DCB &dcb, const Settings &settings, bool dtr, bool rts)
 std::unique_ptr<Device> openSerialPort(const std::wstring &path, CommCalls &calls)
 {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    if (calls.open(path, handle) != ERROR_SUCCESS) return nullptr;
+    const DWORD error = calls.open(path, handle);
+    if (error != ERROR_SUCCESS) {
+        refused(Step::Open, error);
+        return nullptr;
+    }
     // From here on the port closes itself on every way out.
     auto port = std::make_unique<SerialPort>(handle, calls);
     DCB dcb{};
-    if (calls.getState(handle, dcb) != ERROR_SUCCESS) return nullptr;
+    const DWORD answer = calls.getState(handle, dcb);
+    if (answer != ERROR_SUCCESS) {
+        refused(Step::Ask, answer);
+        return nullptr;
+    }
     return port;
 }
 
 Availability serialPortState(const std::wstring &name, const std::wstring &path, CommCalls &calls)
 {
     // Whatever the reason, Windows has no device of that name.
-    if (calls.queryDevice(name) != ERROR_SUCCESS) return Availability::Missing;
+    const DWORD unknown = calls.queryDevice(name);
+    if (unknown != ERROR_SUCCESS) {
+        if (debugging()) explain(reasonOf({Availability::Missing, {}}, systemMessage(unknown)));
+        return Availability::Missing;
+    }
     HANDLE handle = INVALID_HANDLE_VALUE;
-    const DWORD refused = calls.open(path, handle);
-    if (refused != ERROR_SUCCESS) return availabilityAfter(Step::Open, refused);
+    const DWORD error = calls.open(path, handle);
+    if (error != ERROR_SUCCESS) return refused(Step::Open, error);
     DCB dcb{};
     const DWORD answer = calls.getState(handle, dcb);
     calls.close(handle);
-    return availabilityAfter(Step::Ask, answer);
+    return refused(Step::Ask, answer);
 }
 
 } // namespace rscom

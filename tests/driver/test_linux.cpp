@@ -451,6 +451,92 @@ TEST_F(LinuxSystem, InUseByAnotherProgramsDescriptor)
     EXPECT_NE(answer.detail.find("\tscreen\t777"), std::string::npos) << answer.detail;
 }
 
+// The holders found in one look are kept while the kernel tells that nobody
+// opened or closed the device: a program that opens it right after an answer
+// is in the next one, and its end frees the port at the next one.
+TEST_F(LinuxSystem, AHolderThatOpensOrEndsIsSeenAtTheNextAnswer)
+{
+    system.usb("ttyUSB0", "1-1", "A1", "FT232R USB UART", "FTDI", 0, false, kFull);
+    const std::string node = system.node("ttyUSB0");
+    EXPECT_EQ(statusOf(node).code, RSCOM_AVAILABLE);
+    EXPECT_EQ(statusOf(node).code, RSCOM_AVAILABLE);
+
+    int go[2], opened[2];
+    ASSERT_EQ(::pipe(go), 0);
+    ASSERT_EQ(::pipe(opened), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(go[1]);
+        ::close(opened[0]);
+        char c = 0;
+        if (::read(go[0], &c, 1) != 1) ::_exit(2);
+        const int fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || ::write(opened[1], "o", 1) != 1) ::_exit(3);
+        ::read(go[0], &c, 1); // until the test lets go
+        ::_exit(0);
+    }
+    // The child as the system tree shows it, then its open.
+    const std::string entry = "proc/" + std::to_string(child);
+    system.write(entry + "/comm", "holder\n");
+    fs::create_directories(system.path(entry + "/fd"));
+    fs::create_symlink(node, system.path(entry + "/fd/5"));
+    char c = 0;
+    ::close(go[0]);
+    ::close(opened[1]);
+    ASSERT_EQ(::write(go[1], "g", 1), 1);
+    ASSERT_EQ(::read(opened[0], &c, 1), 1);
+    const Answer held = statusOf(node);
+    EXPECT_EQ(held.code, RSCOM_IN_USE);
+    EXPECT_NE(held.detail.find("\tholder\t" + std::to_string(child)), std::string::npos);
+
+    fs::remove_all(system.path(entry));
+    ::close(go[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(statusOf(node).code, RSCOM_AVAILABLE);
+    ::close(opened[0]);
+}
+
+// With RSCOM_DEBUG=1 each refusal is one line on standard error that says
+// why; without it nothing is written.
+TEST_F(LinuxSystem, RscomDebugTellsWhyEachRefusal)
+{
+    system.builtinUart(0, 4, kZero);
+    system.usb("ttyUSB1", "1-2", "B2", "FT232R USB UART", "FTDI", 0, false, kFull);
+    system.write("proc/consoles", "ttyS0                -W- (EC p a)    1:5\n");
+    system.write("proc/777/comm", "screen\n");
+    fs::create_directories(system.path("proc/777/fd"));
+    fs::create_symlink(system.node("ttyUSB1"), system.path("proc/777/fd/4"));
+    system.write("dev/file", "");
+    mapPort(2, "none");
+
+    setVariable("RSCOM_DEBUG", "1");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(OPENCOM("COM1,12x0,N,8,1"), 0);
+    comStatus(2);
+    for (const char *name : {"ttyUSB7", "ttyS0", "ttyUSB1", "file"})
+        statusOf(system.node(name));
+    mapPort(9, system.node("ttyUSB1"));
+    EXPECT_EQ(OPENCOM("COM9,1200,N,8,1"), 0);
+    const std::string told = testing::internal::GetCapturedStderr();
+    const std::string about = "rscom: COMSTATUS COM9 " + system.path("dev/");
+    EXPECT_EQ(told, "rscom: OPENCOM: not valid settings \"COM1,12x0,N,8,1\"\n"
+                    "rscom: COMSTATUS COM2: no such port\n" +
+                        about + "ttyUSB7: No such file or directory\n" + about +
+                        "ttyS0: a system console\n" + about +
+                        "ttyUSB1: in use by screen (PID 777)\n" + about +
+                        "file: not a serial line with modem-control lines\n"
+                        "rscom: OPENCOM COM9 " +
+                        system.node("ttyUSB1") + ": in use by screen (PID 777)\n");
+
+    unsetVariable("RSCOM_DEBUG");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(OPENCOM("COM9,1200,N,8,1"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    unsetVariable("RSCOM_COM2");
+    unsetVariable("RSCOM_COM9");
+}
+
 // Someone may not read and write the device: the group to join is named
 // when joining it would help. Needs a node with an owner of the test's
 // choosing, and a user who is not root.
@@ -522,12 +608,13 @@ TEST_F(LinuxSystem, OpencomRefusesConsolesAndPortsInUseWithoutOpeningThem)
     system.write("proc/consoles", "ttyS0                -W- (EC p a)    1:5\n");
     EXPECT_EQ(OPENCOM("COM1,1200,N,8,1"), 0);
     fs::remove(system.path("proc/consoles"));
-    EXPECT_EQ(comStatus(1).code, RSCOM_AVAILABLE);
     system.write("proc/55/comm", "getty\n");
     fs::create_directories(system.path("proc/55/fd"));
     fs::create_symlink(system.node("ttyS0"), system.path("proc/55/fd/0"));
     EXPECT_EQ(OPENCOM("COM1,1200,N,8,1"), 0);
     EXPECT_EQ(comStatus(1).code, RSCOM_IN_USE);
+    fs::remove_all(system.path("proc/55"));
+    EXPECT_EQ(comStatus(1).code, RSCOM_AVAILABLE);
 
     inotify_event events[4];
     EXPECT_LT(::read(watch, events, sizeof events), 0) << "the node was opened";

@@ -443,6 +443,31 @@ TEST(WindowsStatus, ToldWithoutChangingAnySettingOrLine)
     EXPECT_EQ(printer.handles, 0);
 }
 
+// With RSCOM_DEBUG=1 a refusal says why, in Windows' own words
+// (FormatMessage), on one line.
+TEST(WindowsStatus, RscomDebugGivesWindowsReasons)
+{
+    PlayedPort held;
+    held.openError = ERROR_ACCESS_DENIED;
+    PlayedPort printer;
+    printer.stateError = ERROR_INVALID_FUNCTION;
+    setVariable("RSCOM_DEBUG", "1");
+    testing::internal::CaptureStderr();
+    serialPortState(L"COM3", kPath, held);
+    serialPortState(L"COM3", kPath, printer);
+    const std::string told = testing::internal::GetCapturedStderr();
+    unsetVariable("RSCOM_DEBUG");
+    const std::string inUse = "rscom: in use by another program: ";
+    const std::string notSerial = "rscom: not a serial line with modem-control lines: ";
+    const size_t second = told.find('\n') + 1;
+    EXPECT_EQ(told.compare(0, inUse.size(), inUse), 0) << told;
+    EXPECT_GT(second, inUse.size() + 1) << told;
+    EXPECT_EQ(told.compare(second, notSerial.size(), notSerial), 0) << told;
+    EXPECT_GT(told.size(), second + notSerial.size() + 1) << told;
+    EXPECT_EQ(told.back(), '\n');
+    EXPECT_EQ(told.find('\r'), std::string::npos) << told;
+}
+
 // The port table over the Windows backend: an adapter pulled out reads -1,
 // and is opened again by itself once it is back, with its lines as last set.
 // The port's thread: a wait per event, the levels from the modem status, an
