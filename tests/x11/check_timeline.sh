@@ -39,36 +39,8 @@ fi
 . "$(dirname "$0")/../../scripts/xsession.sh"
 xsession_begin lintara-timeline
 
-passed=0
-failed=0
-
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-        echo "ok   - $what"
-    else
-        failed=$((failed + 1))
-        echo "FAIL - $what"
-    fi
-}
-
-finish() {
-    if [ "$failed" -gt 0 ] && [ -s "$work/app.log" ]; then
-        echo "--- program output:"
-        cat "$work/app.log"
-    fi
-    echo "$passed passed, $failed failed"
-    [ "$failed" -eq 0 ]
-    exit
-}
-
-abort() {
-    failed=$((failed + 1))
-    echo "FAIL - $1"
-    finish
-}
+# shellcheck source=checks.sh
+. "$(dirname "$0")/checks.sh"
 
 if ! xsession_start_x; then
     cat "$work/xvfb.log"
@@ -78,92 +50,6 @@ fi
 export RSCOM_COM1=$port RSCOM_COM2=loopback RSCOM_COM3=none RSCOM_COM4=none RSCOM_COM5=none
 "$program" >"$work/app.log" 2>&1 &
 app_pid=$!
-
-find_window() {
-    local id
-    for _ in $(seq 100); do
-        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1)
-        if [ -n "$id" ]; then
-            echo "$id"
-            return 0
-        fi
-        kill -0 "$app_pid" 2>/dev/null || return 1
-        sleep 0.1
-    done
-    return 1
-}
-
-gone() {
-    for _ in $(seq 30); do
-        xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-size_of() {
-    xwininfo -id "$1" | awk '/^ *Width:/ { w = $2 } /^ *Height:/ { h = $2 } END { print w "x" h }'
-}
-
-becomes_size() {
-    for _ in $(seq 30); do
-        [ "$(size_of "$1")" = "$2" ] && return 0
-        sleep 0.1
-    done
-    echo "     window is $(size_of "$1"), expected $2"
-    false
-}
-
-shot() {
-    import -window "$1" "$2" 2>>"$work/import.log"
-}
-
-click() {
-    xdotool mousemove --window "$1" "$2" "$3" click 1 2>/dev/null
-    sleep 0.1
-    xdotool mousemove 1000 750 2>/dev/null
-}
-
-# Counts the pixels of a region (WxH+X+Y) of one kind: orange (255,128,0 at
-# any coverage), white (bright and uncoloured), or exact:R,G,B.
-count() {
-    convert "$1" -crop "$2" +repage -depth 8 txt:- | awk -v kind="$3" '
-        /^#/ { next }
-        {
-            s = $0
-            sub(/^[^(]*\(/, "", s)
-            sub(/\).*/, "", s)
-            split(s, c, ",")
-            r = c[1] + 0; g = c[2] + 0; b = c[3] + 0
-            if (kind ~ /^exact:/) {
-                if (r "," g "," b == substr(kind, 7)) n++
-            } else if (kind == "orange") {
-                if (r >= 100 && b <= 8 && 2 * g - r <= 6 && r - 2 * g <= 6) n++
-            } else if (kind == "white") {
-                if (r >= 200 && g >= 200 && b >= 200) n++
-            }
-        }
-        END { print n + 0 }'
-}
-
-at_least() {
-    local n
-    n=$(count "$1" "$2" "$3")
-    [ "$n" -ge "$4" ] || {
-        echo "     $n pixels of kind $3 in $2 of $(basename "$1"), expected at least $4"
-        false
-    }
-}
-
-differ() {
-    compare -metric AE "$1" "$2" null: 2>&1 | sed 's/[^0-9].*//'
-}
-
-moves() {
-    local n
-    n=$(differ "$1" "$2")
-    [ -n "$n" ] && [ "$n" -gt 0 ]
-}
 
 mkdir -p "$shots"
 
@@ -178,7 +64,7 @@ box=$(find_window "Lintara") || abort 'OK shows the message box "Lintara"'
 sleep 0.2
 xdotool windowfocus --sync "$box" 2>/dev/null
 xdotool key Return 2>/dev/null
-gone "Lintara" || abort "Return closes the message box"
+wait_gone "Lintara" || abort "Return closes the message box"
 monitor=$(find_window "Lintara - COM1") || abort 'the monitor "Lintara - COM1" appears'
 sleep 0.5
 shot "$monitor" "$work/monitor.png"
@@ -206,7 +92,7 @@ check "the rows' names are orange" at_least "$work/timeline-1.png" "40x$((h - 80
 check "the rows are drawn" at_least "$work/timeline-1.png" "$((w - 60))x$((h - 80))+48+18" white 300
 sleep 1
 shot "$timeline" "$work/timeline-2.png"
-check "the live view moves" moves "$work/timeline-1.png" "$work/timeline-2.png"
+check "the live view moves" different_picture "$work/timeline-1.png" "$work/timeline-2.png"
 
 # Hovering: the orange cursor line with the time and the levels, once the
 # view has 10 s of the generator (the screenshot of the README).
@@ -222,7 +108,7 @@ xdotool mousemove 1000 750 2>/dev/null
 xdotool windowsize "$timeline" 900 420 2>/dev/null
 check "the timeline can be resized" becomes_size "$timeline" 900x420
 "$sendclose" "$timeline"
-check "the timeline closes" gone "$title"
+check "the timeline closes" wait_gone "$title"
 check "the program goes on" kill -0 "$app_pid"
 
 # --- the menu key opens it again ------------------------------------------------------
