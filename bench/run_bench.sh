@@ -170,20 +170,44 @@ mem_chooser=$(cut -d' ' -f2 "$work/program.starts" | median)
 
 # --- the monitor polling --------------------------------------------------------
 
+# The program just launched: COM 1 marked, OK, the box answered; sets $monitor.
+to_monitor() {
+    local out chooser box
+    out=$("$xhelper" paint "Vyber port" 94 100 000000 "$launched" 20) || die "no chooser"
+    chooser=${out%% *}
+    click "$chooser" 30 32
+    sleep 0.3
+    click "$chooser" 40 130
+    box=$(find_window "Lintara") || die "no message box after OK"
+    # Through the keyboard (XTEST) after focusing: a sent key press whose
+    # window goes before the release leaves Return held down, and its
+    # auto-repeat would wake the program 25 times a second for the rest of the
+    # run.
+    xdotool windowfocus --sync "$box" 2>/dev/null
+    xdotool key Return 2>/dev/null
+    monitor=$(find_window "Lintara - COM1") || die "no monitor"
+}
+
+# 100 ms -> 10 ms: nine presses of "-" in the expanded dialog, which is then
+# closed; 1 when it would not close.
+to_10ms() {
+    local dialog
+    click "$monitor" 104 140
+    dialog=$(find_window "O programu Lintara") || die "no dialog"
+    sleep 0.3
+    click "$dialog" 30 175
+    sleep 0.3
+    for _ in $(seq 9); do
+        click "$dialog" 108 290
+        sleep 0.05
+    done
+    "$xhelper" close "$dialog"
+    gone "O programu Lintara"
+}
+
 echo "Driving the program to the monitor on a virtual port ..."
 BENCH_TICKS_FILE="$work/ticks" with_timing_driver launch "$program"
-out=$("$xhelper" paint "Vyber port" 94 100 000000 "$launched" 20) || die "no chooser"
-chooser=${out%% *}
-click "$chooser" 30 32
-sleep 0.3
-click "$chooser" 40 130
-box=$(find_window "Lintara") || die "no message box after OK"
-# Through the keyboard (XTEST) after focusing: a sent key press whose window
-# goes before the release leaves Return held down, and its auto-repeat would
-# wake the program 25 times a second for the rest of the run.
-xdotool windowfocus --sync "$box" 2>/dev/null
-xdotool key Return 2>/dev/null
-monitor=$(find_window "Lintara - COM1") || die "no monitor"
+to_monitor
 sleep 1
 
 # measure SECONDS: prints "ticks_from ticks_to cpu_percent cpu_percent_ns"
@@ -200,18 +224,7 @@ measure() {
 echo "Monitor at 100 ms for ${seconds100} s ..."
 read -r a100 b100 cpu100 cpuns100 <<<"$(measure "$seconds100")"
 
-# 100 ms -> 10 ms: nine presses of "-" in the expanded dialog.
-click "$monitor" 104 140
-dialog=$(find_window "O programu Lintara") || die "no dialog"
-sleep 0.3
-click "$dialog" 30 175
-sleep 0.3
-for _ in $(seq 9); do
-    click "$dialog" 108 290
-    sleep 0.05
-done
-"$xhelper" close "$dialog"
-if gone "O programu Lintara"; then
+if to_10ms; then
     dialog_state="closed"
 else
     dialog_state="open (it would not close)"
@@ -252,27 +265,9 @@ cpu_over() {
 echo "The generator port at 10 ms, the monitor alone and with the timeline open," \
     "${seconds_timeline} s each ..."
 RSCOM_COM1=generator launch "$program"
-out=$("$xhelper" paint "Vyber port" 94 100 000000 "$launched" 20) || die "no chooser"
-chooser=${out%% *}
-click "$chooser" 30 32
-sleep 0.3
-click "$chooser" 40 130
-box=$(find_window "Lintara") || die "no message box after OK"
-xdotool windowfocus --sync "$box" 2>/dev/null
-xdotool key Return 2>/dev/null
-monitor=$(find_window "Lintara - COM1") || die "no monitor"
+to_monitor
 sleep 0.5
-click "$monitor" 104 140
-dialog=$(find_window "O programu Lintara") || die "no dialog"
-sleep 0.3
-click "$dialog" 30 175
-sleep 0.3
-for _ in $(seq 9); do
-    click "$dialog" 108 290
-    sleep 0.05
-done
-"$xhelper" close "$dialog"
-gone "O programu Lintara" || die "the dialog would not close"
+to_10ms || die "the dialog would not close"
 sleep 1
 cpu_alone=$(cpu_over "$seconds_timeline")
 # The monitor's context menu: its one item opens the timeline.
