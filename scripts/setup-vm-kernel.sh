@@ -99,6 +99,20 @@ copy_module() {
     esac
 }
 
+# copy_modules LIST MODULE...: copies the modules into the cache, in their
+# order, and names them in the cache's list LIST, which the guest loads.
+copy_modules() {
+    local list=$1 m
+    shift
+    for m in "$@"; do
+        if ! copy_module "$m" "$work/cache/modules/$m.ko"; then
+            echo "setup-vm-kernel: $package has no module $m" >&2
+            return 1
+        fi
+        echo "$m" >>"$work/cache/modules/$list"
+    done
+}
+
 fetch() {
     local depends package vmlinuz m
     local -a found
@@ -123,20 +137,8 @@ fetch() {
         echo "setup-vm-kernel: cannot unpack the kernel image; the VM boots the compressed one"
         cp "$vmlinuz" "$work/cache/vmlinux" || return 1
     fi
-    for m in "${MODULES[@]}"; do
-        if ! copy_module "$m" "$work/cache/modules/$m.ko"; then
-            echo "setup-vm-kernel: $package has no module $m" >&2
-            return 1
-        fi
-        echo "$m" >>"$work/cache/modules/order"
-    done
-    for m in "${GADGET_MODULES[@]}"; do
-        if ! copy_module "$m" "$work/cache/modules/$m.ko"; then
-            echo "setup-vm-kernel: $package has no module $m" >&2
-            return 1
-        fi
-        echo "$m" >>"$work/cache/modules/gadget"
-    done
+    copy_modules order "${MODULES[@]}" || return 1
+    copy_modules gadget "${GADGET_MODULES[@]}" || return 1
     echo "$package" >"$work/cache/package"
 }
 
