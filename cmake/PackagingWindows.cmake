@@ -33,18 +33,8 @@ set(lintara_windows_dlls
     imm32 kernel32 mpr msvcrt netapi32 ntdll ole32 oleaut32 rpcrt4 setupapi cfgmgr32 shcore
     shell32 shlwapi ucrtbase user32 userenv uxtheme version winmm winspool ws2_32 wtsapi32)
 list(JOIN lintara_windows_dlls "|" lintara_windows_dlls)
-get_filename_component(lintara_compiler_dir "${CMAKE_CXX_COMPILER}" DIRECTORY)
-set(lintara_runtime_dirs)
-foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
-    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
-        OUTPUT_VARIABLE found OUTPUT_STRIP_TRAILING_WHITESPACE)
-    get_filename_component(found "${found}" DIRECTORY)
-    list(APPEND lintara_runtime_dirs "${found}")
-endforeach()
-# Debian's MinGW keeps libwinpthread in the target's tree, where the compiler
-# does not report it.
-list(APPEND lintara_runtime_dirs /usr/x86_64-w64-mingw32/lib)
-list(REMOVE_DUPLICATES lintara_runtime_dirs)
+include(MingwRuntime)
+lintara_mingw_runtime_dirs(lintara_runtime_dirs)
 # Cross-built, the dependencies are read with MinGW's objdump.
 set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
 set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
