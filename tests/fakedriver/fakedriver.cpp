@@ -46,7 +46,7 @@ std::FILE *logFile()
 {
     static std::FILE *file = [] {
         const char *name = std::getenv("FAKE_DRIVER_LOG");
-        return name != nullptr && *name != '\0' ? std::fopen(name, "a") : nullptr;
+        return name != nullptr && *name != '\0' ? std::fopen(name, "ab") : nullptr;
     }();
     return file;
 }

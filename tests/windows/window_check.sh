@@ -63,6 +63,7 @@ abort() {
     echo "FAIL - $1"
     echo "--- the driver's calls:"
     cat "$log"
+    import -window root "$shots/failure.png" 2>/dev/null
     echo "--- the program's output:"
     tail -n 30 "$work/app.log"
     kill "$app_pid" 2>/dev/null
@@ -79,8 +80,17 @@ find_window() {
     return 1
 }
 gone() { ! xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; }
+# Wine draws the window's frame and title bar itself, inside the X window:
+# the client area's offset from the frame's, for a client WxH ($2).
+client_offset() {
+    local size w h cw=${2%x*} ch=${2#*x}
+    size=$(xwininfo -id "$1" | awk '/^ *Width:/ { w = $2 } /^ *Height:/ { h = $2 } END { print w, h }')
+    w=${size% *} h=${size#* }
+    echo "$(((w - cw) / 2)) $((h - ch - (w - cw) / 2))"
+}
+# Clicks at client coordinates of a window whose client offset is $4 $5.
 click() {
-    xdotool mousemove --window "$1" "$2" "$3" click 1 2>/dev/null
+    xdotool mousemove --window "$1" $(($2 + ${4:-0})) $(($3 + ${5:-0})) click 1 2>/dev/null
     sleep 0.2
     xdotool mousemove 1000 750 2>/dev/null
 }
@@ -101,12 +111,14 @@ check "the probe asks COMSTATUS of COM1 to COM5, in order" \
     "COMSTATUS 1 COMSTATUS 2 COMSTATUS 3 COMSTATUS 4 COMSTATUS 5 "
 shot "$chooser" chooser.png
 
-click "$chooser" 30 32
+read -r ox oy < <(client_offset "$chooser" 98x177)
+click "$chooser" 30 32 "$ox" "$oy"
 for _ in $(seq 30); do calls | grep -q '^OPENCOM' && break; sleep 0.1; done
 check "marking COM1 opens it" test "$(calls | grep '^OPENCOM' | head -n1)" = "OPENCOM COM1,1200,N,8,1"
-click "$chooser" 40 130
+opened=$(calls | grep -c '^OPENCOM COM1')
+click "$chooser" 40 130 "$ox" "$oy"
 box=$(find_window "Lintara") || abort 'OK shows the message box "Lintara"'
-check "OK opens COM1 again" test "$(calls | grep -c '^OPENCOM COM1')" -eq 2
+check "OK opens COM1 once more" test "$(calls | grep -c '^OPENCOM COM1')" -eq $((opened + 1))
 check "the monitor is not shown before the box is answered" gone "Lintara - COM1"
 shot "$box" messagebox.png
 xdotool windowfocus --sync "$box" 2>/dev/null
