@@ -5,6 +5,8 @@
 // "MS Sans Serif" (package fonts-wine), of the same metrics.
 #include "look.h"
 
+#include <QApplication>
+
 namespace Look
 {
 
@@ -18,6 +20,9 @@ void installFonts()
     QFont::insertSubstitutions(QStringLiteral("Microsoft Sans Serif"),
                                {QStringLiteral("MS Sans Serif"), QStringLiteral("Tahoma"),
                                 QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    // The message box in the windows' font too: Windows' dialog font, "MS
+    // Shell Dlg", is a name only, which wine draws with a serif font.
+    QApplication::setFont(sansSerif(), "QMessageBox");
 }
 
 } // namespace Look
