@@ -1,3 +1,5 @@
+# The packages: on Windows a zip of the program's folder
+# (cmake/PackagingWindows.cmake, scripts/package-windows.sh), elsewhere the
 # Debian package of the program, its driver and its desktop entry:
 #   cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
 #         -DCMAKE_INSTALL_PREFIX=/usr
@@ -9,6 +11,11 @@
 # ($ORIGIN/../<libdir>) come from that one value, so the program finds its
 # driver whatever the prefix; configuring with /usr only puts the driver where
 # Debian expects shared libraries to be.
+
+if(WIN32)
+    include(PackagingWindows)
+    return()
+endif()
 
 set(CPACK_PACKAGE_NAME "lintara")
 set(CPACK_PACKAGE_VENDOR "Lintara developers")

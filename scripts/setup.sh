@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, and with --tests those the
-# tests need too, and the kernel that the VM test boots. Quick when everything
-# is there already.
+# Installs the Debian packages the build needs, with --windows those of the
+# Windows build too, and with --tests those the tests need (the Windows
+# build's included), and the kernel that the VM test boots. Quick when
+# everything is there already.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
 tests=false
 lists=("$here/packages.txt")
-if [ "${1:-}" = "--tests" ]; then
+case "${1:-}" in
+--tests)
     tests=true
-    lists+=("$here/packages-test.txt")
-fi
+    lists+=("$here/packages-windows.txt" "$here/packages-test.txt")
+    ;;
+--windows) lists+=("$here/packages-windows.txt") ;;
+esac
 
 missing=()
 for pkg in $(grep -hv '^\s*#' "${lists[@]}"); do

@@ -13,18 +13,10 @@ void place(QWidget *widget, int left, int top, int width, int height)
 
 QFont sansSerif(double points, bool bold)
 {
-    QFont font(QStringLiteral("MS Sans Serif"));
+    QFont font(sansSerifFamily());
     font.setPointSizeF(points);
     font.setBold(bold);
     return font;
-}
-
-void installFonts()
-{
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Microsoft Sans Serif"),
-                                QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                                QStringLiteral("DejaVu Sans")});
 }
 
 void colour(QWidget *widget, const QColor &background, const QColor &text)

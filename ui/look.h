@@ -30,11 +30,16 @@ inline const QColor kDarkRed{64, 0, 0};
 inline const QColor kBrown{128, 64, 0};
 inline const QColor kGrey{128, 128, 128};
 
-// "MS Sans Serif" at the given size. 8.25 points is the windows' default.
+// The windows' font, "MS Sans Serif", at the given size. 8.25 points is the
+// windows' default.
 QFont sansSerif(double points = 8.25, bool bold = false);
 
-// Makes "MS Sans Serif", where it is not installed, a font of the same
-// metrics. Once, at start-up (Startup::prepare).
+// The family sansSerif() asks for, as the platform names it (look_win.cpp,
+// look_unix.cpp).
+QString sansSerifFamily();
+
+// Makes that family, where it is not installed, a font of the same metrics.
+// Once, at start-up (Startup::prepare).
 void installFonts();
 
 // Sets a widget's background and text colours.

@@ -9,7 +9,9 @@
 // milliseconds): at a 10 ms interval that is up to a tenth of the period.
 // Elsewhere, and in the portable build (LINTARA_PORTABLE), it is a QTimer
 // of type Qt::PreciseTimer, which keeps to its deadlines just as well, to the
-// millisecond.
+// millisecond: on Windows Qt runs it on the multimedia timer (timeSetEvent,
+// one millisecond resolution), not on the window timers, which round to the
+// system's tick of about 15.6 ms.
 #pragma once
 
 #include <QObject>

@@ -6,6 +6,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
+
 void ClickLabel::mouseReleaseEvent(QMouseEvent *event)
 {
     QLabel::mouseReleaseEvent(event);
@@ -21,15 +23,20 @@ Frame::Frame(const QString &caption, QWidget *parent) : QGroupBox(caption, paren
 void Frame::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    const QFontMetrics metrics(font());
+    // The painter's own metrics, and the wider of the advance and the ink:
+    // on Windows the two differ, and a caption measured short lost its last
+    // letter to the clip ("RI" drawn as "R"). Nor is the text clipped.
+    const QFontMetrics metrics = painter.fontMetrics();
     const int rule = metrics.height() / 2;
     painter.setPen(Look::kGrey);
     painter.drawRect(QRect(0, rule, width() - 1, height() - rule - 1));
-    const QRect caption(6, 0, metrics.horizontalAdvance(title()) + 4, metrics.height());
+    const int text =
+        std::max(metrics.horizontalAdvance(title()), metrics.boundingRect(title()).right() + 1);
+    const QRect caption(6, 0, text + 4, metrics.height());
     painter.fillRect(caption, palette().window());
     painter.setPen(
         palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-    painter.drawText(caption, Qt::AlignCenter, title());
+    painter.drawText(caption, Qt::AlignCenter | Qt::TextDontClip, title());
 }
 
 IndicatorBar::IndicatorBar(const QColor &fill, const QColor &border, QWidget *parent)

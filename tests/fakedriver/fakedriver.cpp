@@ -1,18 +1,26 @@
 // A scriptable stand-in for the port driver: answers as the test says and
 // records every call. Built with the original entries only, and as
-// variants that have COMSTATUS or EDGES as well. Built as librscom.so in a folder of its own, found
-// by the program's binding through the library search path.
+// variants that have COMSTATUS or EDGES as well. Built as librscom.so
+// (rscom.dll) in a folder of its own, found by the program's binding through
+// the library search path (on Windows: beside the program).
+//
+// With FAKE_DRIVER_LOG set to a file's name, every call is also appended to
+// that file at once, after the milliseconds since the driver was loaded
+// ("1234 DCD"): for checks of the whole program from outside.
 #include <rscom.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#define FAKE_API extern "C" __attribute__((visibility("default")))
+#define FAKE_API extern "C" RSCOM_API
 
 namespace
 {
@@ -45,10 +53,29 @@ struct State {
 std::mutex g_lock;
 State g_state;
 
+const auto g_loaded = std::chrono::steady_clock::now();
+
+std::FILE *logFile()
+{
+    static std::FILE *file = [] {
+        const char *name = std::getenv("FAKE_DRIVER_LOG");
+        return name != nullptr && *name != '\0' ? std::fopen(name, "ab") : nullptr;
+    }();
+    return file;
+}
+
 void record(const std::string &call)
 {
     g_state.log += call;
     g_state.log += '\n';
+    if (std::FILE *file = logFile()) {
+        const auto since = std::chrono::steady_clock::now() - g_loaded;
+        std::fprintf(file, "%lld %s\n",
+                     static_cast<long long>(
+                         std::chrono::duration_cast<std::chrono::milliseconds>(since).count()),
+                     call.c_str());
+        std::fflush(file);
+    }
 }
 
 [[maybe_unused]] int portOf(const char *settings)

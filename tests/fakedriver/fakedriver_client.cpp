@@ -2,7 +2,7 @@
 
 static_assert(sizeof(FakeDriver::Edge) == 16, "laid out as rscom_edge");
 
-#include <dlfcn.h>
+#include <QLibrary>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,11 +10,12 @@ static_assert(sizeof(FakeDriver::Edge) == 16, "laid out as rscom_edge");
 namespace
 {
 
-template <typename Fn> Fn entry(void *library, const char *name)
+template <typename Fn> Fn entry(QLibrary &library, const char *name)
 {
-    auto fn = reinterpret_cast<Fn>(::dlsym(library, name));
+    auto fn = reinterpret_cast<Fn>(library.resolve(name));
     if (fn == nullptr) {
-        std::fprintf(stderr, "the scriptable driver lacks %s: %s\n", name, ::dlerror());
+        std::fprintf(stderr, "the scriptable driver lacks %s: %s\n", name,
+                     qPrintable(library.errorString()));
         std::abort();
     }
     return fn;
@@ -25,10 +26,10 @@ template <typename Fn> Fn entry(void *library, const char *name)
 FakeDriver::FakeDriver()
 {
     // The same library the binding finds: the first librscom.so on the
-    // library search path.
-    void *library = ::dlopen("librscom.so", RTLD_NOW);
-    if (library == nullptr) {
-        std::fprintf(stderr, "no scriptable driver: %s\n", ::dlerror());
+    // library search path, or on Windows the rscom.dll beside the program.
+    QLibrary library(QStringLiteral(LINTARA_FAKE_DRIVER_FILE));
+    if (!library.load()) {
+        std::fprintf(stderr, "no scriptable driver: %s\n", qPrintable(library.errorString()));
         std::abort();
     }
     m_reset = entry<decltype(m_reset)>(library, "fake_reset");

@@ -206,9 +206,15 @@ void TestMonitor::windowDesign()
         found << child<QGroupBox>(m, name)->title();
     QCOMPARE(found, captions);
     QVERIFY(hasProgramIcon(m));
-    // The text is in "MS Sans Serif" or the first installed font of its
-    // metrics, not in whatever the system takes for an unknown family.
+    // The text is in "MS Sans Serif" (on Windows: "Microsoft Sans Serif",
+    // its outline form) or the first installed font of its metrics, not in
+    // whatever the system takes for an unknown family.
+#ifdef Q_OS_WIN
+    const QStringList metric{"Microsoft Sans Serif", "MS Sans Serif", "Tahoma", "Arial",
+                             "Liberation Sans"};
+#else
     const QStringList metric{"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arimo"};
+#endif
     const QStringList installed = QFontDatabase::families();
     const auto font = std::find_if(metric.begin(), metric.end(),
                                    [&](const QString &f) { return installed.contains(f); });

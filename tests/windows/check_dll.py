@@ -9,10 +9,16 @@
   from the stack on return, as __stdcall callers expect: `ret $0x4` for one
   argument, `ret $0xc` for three, a plain `ret` for none.
 
+With --folder, a program's folder instead: every .exe and .dll in it (and
+in its subfolders, Qt's plugins) needs no DLL but those at the folder's top
+and Windows' own.
+
 usage: check_dll.py OBJDUMP DLL [--stdcall]
+       check_dll.py OBJDUMP --folder FOLDER
 Exit status 0 when all holds, 1 otherwise, with every fault printed.
 """
 
+import os
 import re
 import subprocess
 import sys
@@ -33,7 +39,8 @@ ENTRIES = {
     "EDGES": 8,
 }
 
-# Windows' own DLLs: there on every Windows since 7.
+# Windows' own DLLs: there on every Windows since 7 (ucrtbase, shcore and
+# d3d12 since 10, which the program's folder asks for).
 SYSTEM_DLLS = {
     "kernel32.dll",
     "msvcrt.dll",
@@ -43,7 +50,56 @@ SYSTEM_DLLS = {
     "setupapi.dll",
     "cfgmgr32.dll",
     "ucrtbase.dll",
+    # and what Qt's Core, Gui, Widgets and Windows plugins take of Windows
+    "authz.dll",
+    "comctl32.dll",
+    "comdlg32.dll",
+    "d2d1.dll",
+    "d3d11.dll",
+    "d3d12.dll",
+    "d3d9.dll",
+    "dwmapi.dll",
+    "dwrite.dll",
+    "dxgi.dll",
+    "gdi32.dll",
+    "imm32.dll",
+    "mpr.dll",
+    "netapi32.dll",
+    "ole32.dll",
+    "oleaut32.dll",
+    "rpcrt4.dll",
+    "shcore.dll",
+    "shell32.dll",
+    "shlwapi.dll",
+    "userenv.dll",
+    "uxtheme.dll",
+    "version.dll",
+    "winmm.dll",
+    "ws2_32.dll",
+    "wtsapi32.dll",
 }
+
+
+def check_folder(tool, folder):
+    """Every program and DLL of the folder, and the DLLs each needs that are
+    neither at the folder's top nor Windows' own."""
+    beside = {name.lower() for name in os.listdir(folder) if name.lower().endswith(".dll")}
+    faults = []
+    checked = []
+    for root, _, files in os.walk(folder):
+        for name in sorted(files):
+            if not name.lower().endswith((".dll", ".exe")):
+                continue
+            path = os.path.join(root, name)
+            _, imports, _ = headers(objdump(tool, "-p", path))
+            checked.append(os.path.relpath(path, folder))
+            foreign = [dll for dll in imports
+                       if dll.lower() not in beside and dll.lower() not in SYSTEM_DLLS
+                       and not dll.lower().startswith("api-ms-win-")]
+            if foreign:
+                faults.append(f"{os.path.relpath(path, folder)} needs what is neither beside "
+                              "it nor part of Windows: " + ", ".join(foreign))
+    return checked, faults
 
 
 def objdump(tool, *args):
@@ -106,6 +162,17 @@ def main(argv):
     if len(argv) < 3:
         print(__doc__, file=sys.stderr)
         return 2
+    if argv[2] == "--folder" and len(argv) == 4:
+        checked, faults = check_folder(argv[1], argv[3])
+        for fault in faults:
+            print(f"{argv[3]}: {fault}")
+        if not checked:
+            faults.append("no program or DLL in it")
+            print(f"{argv[3]}: no program or DLL in it")
+        if not faults:
+            print(f"{argv[3]}: {len(checked)} programs and DLLs, each needing only what is "
+                  "beside it or part of Windows")
+        return 1 if faults else 0
     tool, dll = argv[1], argv[2]
     stdcall = "--stdcall" in argv[3:]
     faults = []

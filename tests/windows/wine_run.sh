@@ -17,4 +17,9 @@ refuse() {
 for node in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM* /dev/ttyAMA* "$WINEPREFIX"/dosdevices/com*; do
     if [ -e "$node" ] || [ -L "$node" ]; then refuse "$node is within wine's reach"; fi
 done
+# Folders of the build machine (a:b) where the program finds DLLs, as wine's
+# PATH: Z:a;Z:b.
+if [ -n "${LINTARA_WINE_PATH:-}" ]; then
+    export WINEPATH="Z:${LINTARA_WINE_PATH//:/;Z:}"
+fi
 exec "${LINTARA_WINE:?}" "$@"

@@ -1,14 +1,27 @@
 #!/usr/bin/env bash
-# Runs the driver's tests of a Windows (x86_64) cross build under wine64,
-# where they cannot reach this machine's serial ports: in a mount namespace of
-# their own whose /dev has no serial line (so wine finds no COM port to map),
-# with a wine prefix of their own, made once and kept, whose dosdevices hold
-# no com link. Exit status 77 (skipped) with the reason when that cannot be
-# had.
+# Runs the tests of a Windows (x86_64) cross build under wine64, where they
+# cannot reach this machine's serial ports: in a mount namespace of their own
+# whose /dev has no serial line (so wine finds no COM port to map), with a
+# wine prefix of their own, made once and kept, whose dosdevices hold no com
+# link. Exit status 77 (skipped) with the reason when that cannot be had.
 #
-# usage: wine_tests.sh CROSS_BUILD PREFIX
+# usage: wine_tests.sh CROSS_BUILD PREFIX [CTEST_ARGUMENT...]
+#        wine_tests.sh --run PREFIX COMMAND [ARGUMENT...]
+# The second form runs COMMAND in that same session instead of the tests,
+# with wine as $LINTARA_WINE; it keeps DISPLAY (the tests run without one).
 set -euo pipefail
-build=$1 prefix=$2
+run=false
+if [ "$1" = --run ]; then
+    run=true
+    shift
+    prefix=$1
+    shift
+else
+    build=$1 prefix=$2
+    shift 2
+fi
+
+if $run; then arguments=(--run "$prefix" "$@"); else arguments=("$build" "$prefix" "$@"); fi
 
 skip() {
     echo "SKIP: $*"
@@ -59,9 +72,9 @@ if [ "${LINTARA_WINE_NAMESPACE:-}" != 1 ]; then
     WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null || true
     export LINTARA_WINE_NAMESPACE=1
     if [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null; then
-        exec unshare --mount --propagation private bash "$0" "$@"
+        exec unshare --mount --propagation private bash "$0" "${arguments[@]}"
     elif unshare --user --map-root-user --mount true 2>/dev/null; then
-        exec unshare --user --map-root-user --mount --propagation private bash "$0" "$@"
+        exec unshare --user --map-root-user --mount --propagation private bash "$0" "${arguments[@]}"
     fi
     skip "cannot hide this machine's serial ports from wine: needs root or user namespaces"
 fi
@@ -69,7 +82,8 @@ fi
 hide_serial_ports
 
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
+$run || unset DISPLAY
+unset WAYLAND_DISPLAY
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 
 if [ ! -f "$prefix/.lintara-ready" ]; then
@@ -90,7 +104,11 @@ export LINTARA_NO_SERIAL_PORTS=1 LINTARA_WINE=$wine
 "$wineserver" -p
 "$wine" wineboot >/dev/null 2>&1
 status=0
-ctest --test-dir "$build" --output-on-failure --timeout 300 || status=$?
+if $run; then
+    "$@" || status=$?
+else
+    ctest --test-dir "$build" --output-on-failure --timeout 300 "$@" || status=$?
+fi
 "$wineserver" -k 2>/dev/null || true
 "$wineserver" -w 2>/dev/null || true
 links=$(find "$prefix/dosdevices" -maxdepth 1 -name 'com*' -print)

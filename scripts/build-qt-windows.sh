@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# Builds Qt for 64-bit Windows from Debian's own source package of Qt, with
+# Debian's MinGW-w64, when it is not built already, and prints the folder it
+# is installed in (its last line of output). Debian ships no Qt for Windows,
+# but its Qt's source, and its host tools (moc, rcc, uic) serve the cross
+# build. Nothing is fetched but Debian's packages: the source comes through
+# apt-get with a source list and state of its own, the system's apt sources
+# are left alone.
+#
+# The build is kept under ~/.cache/lintara/ (or $LINTARA_CACHE), in a folder
+# named by Qt's version and a digest of the options below, so that changing
+# either builds afresh, and is reused otherwise. It takes about 20 minutes on
+# two cores; -j is $LINTARA_JOBS, or the number of cores.
+#
+#   scripts/build-qt-windows.sh [--check]
+# With --check it builds nothing: it prints the folder and succeeds when Qt
+# is built, and fails otherwise.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+
+# What the program needs of Qt, and nothing more. tabletevent: Debian's
+# source lacks wintab.h. dynamicgl: with OpenGL off, the windows platform
+# plugin compiles only without it. The third-party libraries are Qt's
+# bundled ones, so that the program's folder needs no DLL but Qt's.
+qt_options=(
+    -DCMAKE_BUILD_TYPE=Release
+    -DBUILD_SHARED_LIBS=ON
+    -DQT_QMAKE_TARGET_MKSPEC=win32-g++
+    -DQT_BUILD_EXAMPLES=OFF
+    -DQT_BUILD_TESTS=OFF
+    -DFEATURE_sql=OFF
+    -DFEATURE_network=OFF
+    -DFEATURE_dbus=OFF
+    -DFEATURE_opengl=OFF
+    -DINPUT_opengl=no
+    -DFEATURE_dynamicgl=OFF
+    -DFEATURE_concurrent=OFF
+    -DFEATURE_xml=OFF
+    -DFEATURE_printsupport=OFF
+    -DFEATURE_vulkan=OFF
+    -DFEATURE_pdf=OFF
+    -DFEATURE_gif=OFF
+    -DFEATURE_jpeg=OFF
+    -DFEATURE_tabletevent=OFF
+    -DFEATURE_system_zlib=OFF
+    -DFEATURE_system_pcre2=OFF
+    -DFEATURE_system_png=OFF
+    -DFEATURE_system_freetype=OFF
+    -DFEATURE_system_harfbuzz=OFF
+    -DFEATURE_system_doubleconversion=OFF
+)
+
+# The host's Qt: the cross build's tools, and the version to build.
+qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null | sed 's/+.*//') || true
+if [ -z "$qt_version" ]; then
+    echo "build-qt-windows.sh: Debian's qt6-base-dev is needed (scripts/setup.sh)" >&2
+    exit 1
+fi
+host_cmake=/usr/lib/x86_64-linux-gnu/cmake
+toolchain=$top/cmake/mingw-x86_64.cmake
+digest=$( (printf '%s\n' "${qt_options[@]}"; x86_64-w64-mingw32-g++-posix -dumpfullversion) |
+    sha256sum | cut -c1-12)
+
+cache=${LINTARA_CACHE:-$HOME/.cache/lintara}
+prefix=$cache/qt-$qt_version-win64-$digest
+if [ -f "$prefix/.complete" ]; then
+    echo "$prefix"
+    exit 0
+fi
+[ "${1:-}" != --check ] || exit 1
+
+jobs=${LINTARA_JOBS:-$(nproc)}
+started=$(date +%s)
+work=$cache/work-qt-$qt_version-win64-$digest
+mkdir -p "$work"
+
+# Debian's source of qt6-base, the version of the host's Qt.
+apt=$work/apt
+mkdir -p "$apt/sources" "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/state"
+suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
+cat >"$apt/sources/debian-src.sources" <<EOF
+Types: deb-src
+URIs: ${LINTARA_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+Suites: $suite $suite-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+apt_options=(
+    -o Dir::Etc::SourceList=/dev/null
+    -o Dir::Etc::SourceParts="$apt/sources"
+    -o Dir::State="$apt/state"
+    -o Dir::State::Lists="$apt/lists"
+    -o Dir::Cache="$apt/cache"
+    -o APT::Sandbox::User=root
+)
+orig=$(ls "$work"/qt6-base_"$qt_version"*.orig.tar.* 2>/dev/null | head -n1 || true)
+if [ -z "$orig" ]; then
+    echo "Fetching Debian's source of Qt $qt_version"
+    apt-get "${apt_options[@]}" -qq update
+    (cd "$work" && apt-get "${apt_options[@]}" -qq source --download-only \
+        "qt6-base=$(dpkg-query -W -f='${Version}' qt6-base-dev)")
+    orig=$(ls "$work"/qt6-base_"$qt_version"*.orig.tar.*)
+fi
+src=$work/src
+if [ ! -f "$src/CMakeLists.txt" ]; then
+    rm -rf "$src"
+    mkdir -p "$src"
+    tar -xf "$orig" -C "$src" --strip-components=1
+fi
+
+echo "Building Qt $qt_version for Windows (x86_64) in $work/build, -j$jobs"
+cmake -S "$src" -B "$work/build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$host_cmake" \
+    "${qt_options[@]}" >"$work/configure.log" ||
+    { tail -n 40 "$work/configure.log" >&2; exit 1; }
+cmake --build "$work/build" -j"$jobs" >"$work/build.log" ||
+    { tail -n 40 "$work/build.log" >&2; exit 1; }
+cmake --install "$work/build" >"$work/install.log"
+touch "$prefix/.complete"
+rm -rf "$work/build" "$src"
+
+took=$(($(date +%s) - started))
+printf 'Qt %s for Windows built in %d min %02d s, %s installed\n' "$qt_version" \
+    $((took / 60)) $((took % 60)) "$(du -sh "$prefix" | cut -f1)"
+echo "$prefix"
