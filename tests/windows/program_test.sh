@@ -9,8 +9,9 @@
 #       and starts Lintara.exe from it under wine on a private X server, with
 #       the scriptable stand-in driver as its rscom.dll (window_check.sh)
 #
-# Without Qt for Windows it builds Qt when LINTARA_BUILD_QT=1 (CI), and is
-# skipped (exit status 77) with the reason otherwise. The package check needs
+# Without Qt for Windows it builds Qt when LINTARA_BUILD_QT=1 (scripts/test.sh
+# sets it unless told 0), and is skipped (exit status 77) with the reason
+# otherwise. The package check needs
 # the stand-in driver from the first form's build in WORK/program.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -40,7 +41,8 @@ if [ "$mode" = windows ]; then
         -DLINTARA_QT_PREFIX="$qt" -DCMAKE_CROSSCOMPILING_EMULATOR="$here/wine_run.sh" \
         -DCMAKE_BUILD_TYPE="$build_type" -DLINTARA_WERROR="$werror" &&
         cmake --build "$build" -j"$(nproc)" --target lintara test_chooser test_monitor \
-            test_dialog test_portinfo test_polltimer fakedriver_with_status; } \
+            test_dialog test_portinfo test_polltimer test_timeline fakedriver_with_status \
+            fakedriver_with_edges; } \
         >"$work/program.log" 2>&1; then
         tail -n 60 "$work/program.log"
         echo "FAILED: the cross build of the program (whole output in $work/program.log)"
