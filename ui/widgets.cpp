@@ -23,9 +23,9 @@ Frame::Frame(const QString &caption, QWidget *parent) : QGroupBox(caption, paren
 void Frame::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    // The painter's own metrics, and the wider of the advance and the ink:
-    // on Windows the two differ, and a caption measured short lost its last
-    // letter to the clip ("RI" drawn as "R"). Nor is the text clipped.
+    // The painter's own metrics, and the wider of the advance and the ink,
+    // which differ between font engines: no caption is cut short by its
+    // own background. Nor is the text clipped.
     const QFontMetrics metrics = painter.fontMetrics();
     const int rule = metrics.height() / 2;
     painter.setPen(Look::kGrey);
