@@ -41,45 +41,18 @@ work=$LINTARA_CHECK_WORK
 mkdir -p "$shots"
 log=$work/calls.log
 : >"$log"
-passed=0 failed=0
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-        echo "ok   - $what"
-    else
-        failed=$((failed + 1))
-        echo "FAIL - $what"
-    fi
-}
-finish() {
-    echo "$passed passed, $failed failed"
-    [ "$failed" -eq 0 ]
-    exit
-}
+# shellcheck source=../x11/checks.sh
+. "$here/../x11/checks.sh"
+# Gives up the run, with what the driver was asked and the screen as it was.
 abort() {
     failed=$((failed + 1))
     echo "FAIL - $1"
     echo "--- the driver's calls:"
     cat "$log"
     import -window root "$shots/failure.png" 2>/dev/null
-    echo "--- the program's output:"
-    tail -n 30 "$work/app.log"
     kill "$app_pid" 2>/dev/null
     finish
 }
-find_window() {
-    local id
-    for _ in $(seq 200); do
-        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1)
-        [ -n "$id" ] && { echo "$id"; return 0; }
-        kill -0 "$app_pid" 2>/dev/null || return 1
-        sleep 0.1
-    done
-    return 1
-}
-gone() { ! xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; }
 # Wine draws the window's frame and title bar itself, inside the X window:
 # the client area's offset from the frame's, for a client WxH ($2).
 client_offset() {
@@ -108,7 +81,7 @@ calls() { sed 's/^[0-9]* //' "$log"; }
     -platform windows:fontengine=freetype >"$work/app.log" 2>&1) &
 app_pid=$!
 
-chooser=$(find_window "Vyber port") || abort 'the chooser "Vyber port" appears'
+chooser=$(find_window "Vyber port" 20) || abort 'the chooser "Vyber port" appears'
 check "the probe asks COMSTATUS of COM1 to COM5, in order" \
     test "$(calls | grep '^COMSTATUS' | head -n5 | tr '\n' ' ')" = \
     "COMSTATUS 1 COMSTATUS 2 COMSTATUS 3 COMSTATUS 4 COMSTATUS 5 "
@@ -120,13 +93,13 @@ for _ in $(seq 30); do calls | grep -q '^OPENCOM' && break; sleep 0.1; done
 check "marking COM1 opens it" test "$(calls | grep '^OPENCOM' | head -n1)" = "OPENCOM COM1,1200,N,8,1"
 opened=$(calls | grep -c '^OPENCOM COM1')
 click "$chooser" 40 130 "$ox" "$oy"
-box=$(find_window "Lintara") || abort 'OK shows the message box "Lintara"'
+box=$(find_window "Lintara" 20) || abort 'OK shows the message box "Lintara"'
 check "OK opens COM1 once more" test "$(calls | grep -c '^OPENCOM COM1')" -eq $((opened + 1))
 check "the monitor is not shown before the box is answered" gone "Lintara - COM1"
 shot "$box" messagebox.png
 xdotool windowfocus --sync "$box" 2>/dev/null
 xdotool key Return 2>/dev/null
-monitor=$(find_window "Lintara - COM1") || abort 'the monitor "Lintara - COM1" follows the box'
+monitor=$(find_window "Lintara - COM1" 20) || abort 'the monitor "Lintara - COM1" follows the box'
 check "the box and the chooser are gone" bash -c "! xdotool search --onlyvisible --name '^(Lintara|Vyber port)\$' >/dev/null"
 shot "$monitor" monitor.png
 
