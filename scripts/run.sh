@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Lintara and starts it on virtual ports:
-# COM1 and COM2 are virtual ports with a test plug, COM3 to COM5 are absent.
+# COM1 has a test plug, COM2 is the signal generator, COM3 to COM5 are absent.
 # Set RSCOM_COM1 ... RSCOM_COM5 beforehand to choose otherwise (a device path,
 # loopback, none). Without a graphical session it runs the program on a
 # virtual X server (Xvfb) of its own.
