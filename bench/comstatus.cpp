@@ -10,7 +10,7 @@
 //
 //   bench_comstatus [PROCESSES]   (default 300)
 #include "rscom.h"
-#include "system_linux.h"
+#include "linux/system.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,7 +1,7 @@
 // COM numbers for devices that have none of their own: built-in UARTs keep
 // theirs, every other device takes the lowest free number and keeps it, and
 // when COM1 to COM5 are full the absent device seen longest ago gives way.
-#include "comnumbers.h"
+#include "core/comnumbers.h"
 
 #include <gtest/gtest.h>
 

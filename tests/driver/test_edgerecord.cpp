@@ -1,7 +1,7 @@
 // A port's record of its input-line changes, and the tracker that turns what
 // a port tells (levels; counts where it keeps them) into changes: rows of
 // samples and the edges they must give.
-#include "edgerecord.h"
+#include "core/edgerecord.h"
 
 #include <gtest/gtest.h>
 

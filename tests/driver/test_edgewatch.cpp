@@ -2,7 +2,7 @@
 // blocks as TIOCMIWAIT does (until a change or a signal), counters and
 // levels the test sets, and each kind of tty driver (waits and counts, waits
 // only, counts only, neither). The ThreadSanitizer build runs the thread.
-#include "edgewatch.h"
+#include "core/edgewatch.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The driver's C entries as a program calls them, on virtual ports and on
 // ports that are not there: the test plug's wiring, selection, COMSTATUS, and
 // calls from many threads.
-#include "edgerecord.h"
+#include "core/edgerecord.h"
 #include "testenv.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The C entries on paths of a POSIX system that are no serial lines, and the
 // claim a real port gets: nothing blocks, nothing is left open, a held port
 // keeps out a second opener.
-#include "serial_posix.h"
+#include "posix/serial.h"
 #include "testenv.h"
 
 #include <gtest/gtest.h>

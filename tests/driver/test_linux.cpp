@@ -3,9 +3,9 @@
 // programs' descriptors, lock folders and the numbers' file. Device nodes are
 // stand-ins: links to harmless character devices (/dev/zero and the like),
 // which nothing here opens.
-#include "numbers_linux.h"
-#include "platform.h"
-#include "system_linux.h"
+#include "linux/numbers.h"
+#include "core/platform.h"
+#include "linux/system.h"
 #include "testenv.h"
 
 #include <gtest/gtest.h>

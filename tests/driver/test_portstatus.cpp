@@ -1,6 +1,6 @@
 // COMSTATUS's detail text: seven fields a program can take apart, whatever
 // a USB string holds, cut to the caller's room without splitting a character.
-#include "portstatus.h"
+#include "core/portstatus.h"
 
 #include <gtest/gtest.h>
 

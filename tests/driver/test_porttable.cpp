@@ -1,7 +1,7 @@
 // The port table over devices the test controls: selection, re-open, failed
 // opens, ports whose device is unplugged and plugged in again (also under a
 // new name), and what it tells of a port without opening it.
-#include "porttable.h"
+#include "core/porttable.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The settings string parser: what opens a port and what does not. The same
 // answers on every platform, whatever the width of its integers.
-#include "settings.h"
+#include "core/settings.h"
 
 #include <gtest/gtest.h>
 

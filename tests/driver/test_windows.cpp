@@ -2,9 +2,9 @@
 // the settings and lines a port gets (over a port the test plays, since no
 // real one is at hand), a port that is unplugged and comes back, and what
 // Windows itself answers for ports that are not there.
-#include "platform.h"
-#include "porttable.h"
-#include "serial_win.h"
+#include "core/platform.h"
+#include "core/porttable.h"
+#include "win/serial.h"
 #include "testenv.h"
 
 #include <gtest/gtest.h>

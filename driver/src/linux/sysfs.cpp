@@ -1,0 +1,134 @@
+#include "linux/sysfs.h"
+
+#include "linux/system.h"
+
+#include <cctype>
+#include <dirent.h>
+#include <sys/sysmacros.h>
+
+namespace rscom
+{
+
+namespace
+{
+
+std::string parentOf(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
+}
+
+// A value that goes into an identity or a text line: no control characters,
+// no surrounding blanks.
+std::string clean(std::string value)
+{
+    for (char &c : value) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    }
+    const size_t first = value.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    return value.substr(first, value.find_last_not_of(' ') - first + 1);
+}
+
+// The built-in UART's number: ttyS0 is 1.
+int builtinNumber(const std::string &name)
+{
+    if (name.size() < 5 || name.size() > 8 || name.compare(0, 4, "ttyS") != 0) return 0;
+    int k = 0;
+    for (size_t i = 4; i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return 0;
+        k = k * 10 + (name[i] - '0');
+    }
+    return k + 1;
+}
+
+// The USB device above a tty's device, if any: walks up from the device
+// until a folder has idVendor. `interface` becomes the folder just below it.
+std::string usbDeviceAbove(const std::string &device, std::string &interface)
+{
+    const std::string top = systemPaths().sys() + "/devices";
+    std::string below;
+    std::string folder = device;
+    for (int depth = 0; depth < 8 && folder.size() > top.size(); ++depth) {
+        if (exists(folder + "/idVendor")) {
+            interface = below;
+            return folder;
+        }
+        below = folder;
+        folder = parentOf(folder);
+    }
+    return {};
+}
+
+// Reads the class folder of the tty `name`: /sys/class/tty/NAME, or where
+// /sys/dev/char leads.
+std::optional<TtyDevice> readTty(const std::string &folder, const std::string &name)
+{
+    // A virtual tty has no device: one look tells, before any path is
+    // resolved.
+    if (linkTarget(folder + "/device").empty()) return std::nullopt;
+    const std::string device = canonicalPath(folder + "/device");
+    if (device.empty()) return std::nullopt;
+    TtyDevice tty;
+    tty.name = name;
+    tty.builtin = builtinNumber(tty.name);
+    tty.emptySlot = readAttribute(folder + "/type") == "0";
+    tty.console = readAttribute(folder + "/console") == "Y";
+
+    std::string interface;
+    const std::string usb = usbDeviceAbove(device, interface);
+    if (usb.empty()) {
+        tty.identity = "tty " + tty.name;
+        return tty;
+    }
+    tty.product = clean(readAttribute(usb + "/product"));
+    tty.maker = clean(readAttribute(usb + "/manufacturer"));
+    tty.serial = clean(readAttribute(usb + "/serial"));
+    // Known by its serial number where it has one, else by its place on the
+    // bus; a device with several ports tells them apart by interface and
+    // port number.
+    if (!tty.serial.empty()) {
+        tty.identity = "usb " + clean(readAttribute(usb + "/idVendor")) + ":" +
+                       clean(readAttribute(usb + "/idProduct")) + " serial " + tty.serial;
+    } else {
+        tty.identity = "usb port " + baseName(usb);
+    }
+    const std::string number =
+        interface.empty() ? std::string() : clean(readAttribute(interface + "/bInterfaceNumber"));
+    if (!number.empty()) tty.identity += " interface " + number;
+    const std::string port = clean(readAttribute(device + "/port_number"));
+    if (!port.empty() && port != "0") tty.identity += " port " + port;
+    return tty;
+}
+
+} // namespace
+
+std::vector<TtyDevice> findSerialDevices()
+{
+    std::vector<TtyDevice> found;
+    const std::string classFolder = systemPaths().sys() + "/class/tty";
+    DIR *dir = ::opendir(classFolder.c_str());
+    if (dir == nullptr) return found;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        std::optional<TtyDevice> tty = readTty(classFolder + "/" + entry->d_name, entry->d_name);
+        if (tty && !tty->emptySlot) found.push_back(*tty);
+    }
+    ::closedir(dir);
+    return found;
+}
+
+std::optional<TtyDevice> serialDeviceOf(dev_t device)
+{
+    const std::string folder = systemPaths().sys() + "/dev/char/" + std::to_string(major(device)) +
+                               ":" + std::to_string(minor(device));
+    if (baseName(linkTarget(folder + "/subsystem")) != "tty") return std::nullopt;
+    return readTty(folder, baseName(linkTarget(folder)));
+}
+
+bool sysfsKnowsDevices()
+{
+    return exists(systemPaths().sys() + "/dev/char");
+}
+
+} // namespace rscom
