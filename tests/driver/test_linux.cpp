@@ -3,8 +3,8 @@
 // programs' descriptors, lock folders and the numbers' file. Device nodes are
 // stand-ins: links to harmless character devices (/dev/zero and the like),
 // which nothing here opens.
-#include "linux/numbers.h"
 #include "core/platform.h"
+#include "linux/numbers.h"
 #include "linux/system.h"
 #include "testenv.h"
 

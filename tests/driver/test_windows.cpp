@@ -4,8 +4,8 @@
 // Windows itself answers for ports that are not there.
 #include "core/platform.h"
 #include "core/porttable.h"
-#include "win/serial.h"
 #include "testenv.h"
+#include "win/serial.h"
 
 #include <gtest/gtest.h>
 

@@ -2,14 +2,14 @@
 // user's state folder; what a device's state is, told from sysfs and /proc;
 // real ports through libserialport, never opened when that would disturb a
 // console or another program.
+#include "core/platform.h"
 #include "core/diagnostics.h"
-#include "posix/errors.h"
 #include "linux/holders.h"
 #include "linux/numbers.h"
-#include "core/platform.h"
-#include "posix/serial.h"
 #include "linux/sysfs.h"
 #include "linux/system.h"
+#include "posix/errors.h"
+#include "posix/serial.h"
 
 #include <cerrno>
 #include <cstring>

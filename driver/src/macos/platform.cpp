@@ -1,8 +1,8 @@
 // Other POSIX systems: COMn is /dev/ttyS(n-1) unless RSCOM_COMn says
 // otherwise, and a device's state is what its node tells.
+#include "core/platform.h"
 #include "core/diagnostics.h"
 #include "posix/errors.h"
-#include "core/platform.h"
 #include "posix/serial.h"
 
 #include <cerrno>

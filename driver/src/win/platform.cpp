@@ -1,8 +1,8 @@
 // Windows: COMn is the port COMn, \\.\COMn; an RSCOM_COMn variable names
 // another port by its Windows name. Ports are known by that name ("COM7"),
 // which is also what COMSTATUS reports as their path.
-#include "core/diagnostics.h"
 #include "core/platform.h"
+#include "core/diagnostics.h"
 #include "win/serial.h"
 
 #include <string_view>
