@@ -15,14 +15,18 @@ enum class Output { Txd, Dtr, Rts };
 
 // Where COMn leads.
 struct Target {
-    enum class Kind { None, Loopback, Generator, Device };
+    enum class Kind { None, Loopback, Generator, NullModem, Device };
     Kind kind = Kind::None;
     std::string path;     // Kind::Device: where the device is now
     std::string identity; // Kind::Device: what it is known by, whatever its path
+    int cableEnd = -1;    // Kind::NullModem: end 0 or 1 of the cable; -1 without a partner
 
     // The same port: the identity decides, so that a device that came back
     // under another name is still the port it was.
-    bool sameAs(const Target &o) const { return kind == o.kind && identity == o.identity; }
+    bool sameAs(const Target &o) const
+    {
+        return kind == o.kind && identity == o.identity && cableEnd == o.cableEnd;
+    }
 };
 
 // An open port. Every operation reports whether the port still answers; a port
@@ -51,5 +55,8 @@ using Opener = std::function<std::unique_ptr<Device>(const Target &target)>;
 std::unique_ptr<Device> openLoopback();
 // The virtual port whose inputs follow a fixed pattern from its opening on.
 std::unique_ptr<Device> openGenerator();
+// One end (0 or 1) of the virtual null-modem cable; -1 an end with nothing
+// on the other side.
+std::unique_ptr<Device> openNullModem(int end);
 
 } // namespace rscom
