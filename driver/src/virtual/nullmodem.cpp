@@ -26,8 +26,10 @@ struct Cable {
 
 Cable &cable()
 {
-    static Cable the;
-    return the;
+    // Never destroyed: the ports that use it may be released at exit, after
+    // the statics made later than the port table are gone.
+    static Cable *the = new Cable;
+    return *the;
 }
 
 // An end's input, from what the other end drives.
