@@ -2,6 +2,7 @@
 
 #include "form3.h"
 #include "form4.h"
+#include "form5.h"
 #include "look.h"
 #include "modul1.h"
 #include "polltimer.h"
@@ -120,12 +121,7 @@ void Form1::setPortTitle(int port)
     const bool switched = port != m_port || !m_record.started();
     m_port = port;
     if (switched) m_record.switchPort(LineRecord::now(), port);
-    Modul1::TXD(level(Check1));
-    m_record.set(LineRecord::now(), LineRecord::kTxd, level(Check1));
-    Modul1::DTR(level(Check2));
-    m_record.set(LineRecord::now(), LineRecord::kDtr, level(Check2));
-    Modul1::RTS(level(Check3));
-    m_record.set(LineRecord::now(), LineRecord::kRts, level(Check3));
+    sendToggles();
     // The new port's counts, as far as they were told; its edges judge no
     // pulse against the reads of the port before.
     if (switched) {
@@ -140,6 +136,52 @@ void Form1::setPortTitle(int port)
         }
     }
     if (Registry::exists<Form4>()) Registry::get<Form4>()->setPortTitle(port);
+    if (Registry::exists<Form5>()) Registry::get<Form5>()->setPortTitle(port);
+}
+
+void Form1::sendToggles()
+{
+    Modul1::TXD(level(Check1));
+    m_record.set(LineRecord::now(), LineRecord::kTxd, level(Check1));
+    Modul1::DTR(level(Check2));
+    m_record.set(LineRecord::now(), LineRecord::kDtr, level(Check2));
+    Modul1::RTS(level(Check3));
+    m_record.set(LineRecord::now(), LineRecord::kRts, level(Check3));
+}
+
+void Form1::pause()
+{
+    m_paused = true;
+}
+
+void Form1::resume()
+{
+    if (!m_paused) return;
+    m_paused = false;
+    Modul1::OPENCOM(Port::settings(m_port));
+    if (m_record.port() != m_port) m_record.switchPort(LineRecord::now(), m_port);
+    sendToggles();
+    // The test's changes are not the reads': no pulse is judged across it.
+    m_counts[m_port].late.fill(std::nullopt);
+    m_switched = true;
+}
+
+std::int16_t Form1::output(int toggle) const
+{
+    return level(
+        std::array<QPushButton *, 3>{Check1, Check2, Check3}[static_cast<std::size_t>(toggle)]);
+}
+
+void Form1::countEdges(int port, const std::vector<Modul1::Edge> &edges)
+{
+    Counts &counts = m_counts[port];
+    for (const Modul1::Edge &edge : edges) {
+        if (edge.line < Modul1::kLineDcd || edge.line > Modul1::kLineRi) continue;
+        std::int32_t &count = counts.count[static_cast<std::size_t>(edge.line - Modul1::kLineDcd)];
+        count = std::max(count, edge.count);
+    }
+    counts.told = true;
+    if (port == m_port) showCounts();
 }
 
 int Form1::interval() const
@@ -167,13 +209,16 @@ void Form1::Check3_Click()
 
 void Form1::sendToggle(QPushButton *toggle, int line, void (*send)(std::int16_t))
 {
-    send(level(toggle));
-    m_record.set(LineRecord::now(), line, level(toggle));
+    if (!m_paused) {
+        send(level(toggle));
+        m_record.set(LineRecord::now(), line, level(toggle));
+    }
     toggle->setText(toggle->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void Form1::Timer1_Timer()
 {
+    if (m_paused) return;
     const std::array<std::int16_t, 4> before = m_shown;
     const std::int64_t readTime = LineRecord::now();
     showLevel(Label1, m_shown[0], Modul1::DCD());
@@ -321,12 +366,18 @@ void Form1::contextMenuEvent(QContextMenuEvent *event)
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("TimelineMenu"));
     menu.addAction(QStringLiteral("Průběh signálů"), this, &Form1::showTimeline);
+    menu.addAction(QStringLiteral("Test zapojení"), this, &Form1::showWiring);
     menu.exec(event->globalPos());
 }
 
 void Form1::showTimeline()
 {
     Registry::show(Registry::get<Form4>());
+}
+
+void Form1::showWiring()
+{
+    Registry::show(Registry::get<Form5>());
 }
 
 void Form1::Command1_Click()
