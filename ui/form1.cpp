@@ -168,8 +168,8 @@ void Form1::resume()
 
 std::int16_t Form1::output(int toggle) const
 {
-    return level(
-        std::array<QPushButton *, 3>{Check1, Check2, Check3}[static_cast<std::size_t>(toggle)]);
+    const std::array<const QPushButton *, 3> toggles{Check1, Check2, Check3};
+    return level(toggles[static_cast<std::size_t>(toggle)]);
 }
 
 void Form1::countEdges(int port, const std::vector<Modul1::Edge> &edges)

@@ -21,6 +21,7 @@
 #include "guest.h"
 #include "modul1.h"
 #include "ports.h"
+#include "wiring.h"
 
 #include <QString>
 
@@ -36,6 +37,7 @@
 #include <set>
 #include <string>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -378,6 +380,77 @@ void checkWhileHeld(DevOpens &opens)
           listing(devDescriptors()));
 }
 
+// The wiring test on ttyS1 in the UART's own loopback mode (TIOCM_LOOP),
+// where MCR drives MSR: DTR to DSR, RTS to CTS, OUT2 to DCD, OUT1 to RI.
+// The judgement, on the real driver through the binding, must find DTR and
+// RTS.
+class BindingLines final : public WiringTest::Lines, public WiringTest::Clock
+{
+public:
+    bool select(int port) override { return Modul1::OPENCOM(Port::settings(port)) != 0; }
+    void set(WiringTest::Output output, int level) override
+    {
+        const auto l = static_cast<std::int16_t>(level);
+        output == WiringTest::kTxd   ? Modul1::TXD(l)
+        : output == WiringTest::kDtr ? Modul1::DTR(l)
+                                     : Modul1::RTS(l);
+    }
+    int read(WiringTest::Input input) override
+    {
+        return std::array{Modul1::DCD, Modul1::DSR, Modul1::CTS, Modul1::RI}[input]();
+    }
+    Told changes(std::array<int, WiringTest::kInputCount> &counted) override
+    {
+        std::vector<Modul1::Edge> edges;
+        const std::optional<std::int16_t> result = Modul1::EDGES(edges, 256);
+        if (result && *result == Modul1::kEdgesNoPort) return kGone;
+        counted.fill(0);
+        for (const Modul1::Edge &edge : edges)
+            ++counted[static_cast<std::size_t>(edge.line - Modul1::kLineDcd)];
+        return result && *result >= 0 ? kCounted : kUntold;
+    }
+    bool late(int) override { return false; }
+    // No event loop here: the wait is a sleep, the steps run one after another.
+    void after(int milliseconds, std::function<void()> then) override
+    {
+        m_next.push_back({milliseconds, std::move(then)});
+    }
+    void run()
+    {
+        for (std::size_t i = 0; i < m_next.size(); ++i) {
+            guest::sleepMs(m_next[i].first);
+            m_next[i].second();
+        }
+    }
+
+private:
+    std::vector<std::pair<int, std::function<void()>>> m_next;
+};
+
+void checkWiring()
+{
+    guest::group("probe-wiring");
+    const int fd = ::open(kPort, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (!check("probe-wiring: own descriptor on ttyS1", fd >= 0, errnoText(errno))) return;
+    int loop = 0x8000; // TIOCM_LOOP, which glibc's headers do not name
+    check("probe-wiring: loopback mode on", ::ioctl(fd, TIOCMBIS, &loop) == 0, errnoText(errno));
+    BindingLines lines;
+    WiringTest test(lines, lines, 2);
+    QStringList result;
+    test.start([&](const QStringList &told) { result = told; });
+    lines.run();
+    const QString shown = result.join(QStringLiteral(" | "));
+    check("probe-wiring: DTR -> DSR and RTS -> CTS, a test plug",
+          result.contains(QStringLiteral("DTR → DSR")) &&
+              result.contains(QStringLiteral("RTS → CTS")) &&
+              result.value(result.size() - 1) ==
+                  QStringLiteral("Zapojení odpovídá zkušební zástrčce."),
+          utf8(shown));
+    info("wiring test on ttyS1 in loopback mode: " + utf8(shown));
+    ::ioctl(fd, TIOCMBIC, &loop);
+    ::close(fd);
+}
+
 // The same probe with a driver that lacks COMSTATUS: it opens COM1 to COM5
 // in turn and keeps what it opened.
 void checkWithoutStatus(DevOpens &opens)
@@ -442,6 +515,7 @@ int main(int argc, char **argv)
                 checkMapped(opens);
                 checkControl(opens);
                 checkWhileHeld(opens);
+                checkWiring();
             }
         }
     }
