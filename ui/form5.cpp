@@ -1,11 +1,11 @@
 #include "form5.h"
 
+#include "driverlines.h"
 #include "form1.h"
 #include "look.h"
 #include "messagebox.h"
 #include "modul1.h"
 #include "ports.h"
-#include "wiring.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -16,93 +16,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <map>
-
-// The driver, as the test drives it: everything it does goes into the
-// monitor's record, so that the timeline shows the test.
-class Form5::DriverLines final : public WiringTest::Lines
-{
-public:
-    bool select(int port) override
-    {
-        if (Modul1::OPENCOM(Port::settings(port)) == 0) return false;
-        m_port = port;
-        LineRecord &record = Registry::get<Form1>()->record();
-        if (record.port() != port) record.switchPort(LineRecord::now(), port);
-        return true;
-    }
-
-    void set(WiringTest::Output output, int level) override
-    {
-        static constexpr std::array<void (*)(std::int16_t), 3> send = {Modul1::TXD, Modul1::DTR,
-                                                                       Modul1::RTS};
-        send[output](static_cast<std::int16_t>(level));
-        Registry::get<Form1>()->record().set(LineRecord::now(), LineRecord::kTxd + output, level);
-    }
-
-    int read(WiringTest::Input input) override
-    {
-        static constexpr std::array<std::int16_t (*)(), 4> reader = {Modul1::DCD, Modul1::DSR,
-                                                                     Modul1::CTS, Modul1::RI};
-        if (input == WiringTest::kDcd) m_readTime = LineRecord::now();
-        return m_read[input] = reader[input]();
-    }
-
-    Told changes(std::array<int, WiringTest::kInputCount> &counted) override
-    {
-        std::vector<Modul1::Edge> edges;
-        std::optional<std::int16_t> result;
-        for (int call = 0; call < 1024; ++call) {
-            const std::size_t had = edges.size();
-            result = Modul1::EDGES(edges, Form1::kEdgesAtOnce);
-            if (!result || *result < Form1::kEdgesAtOnce || edges.size() == had) break;
-        }
-        if (result && *result == Modul1::kEdgesNoPort) return kGone;
-        Form1 *monitor = Registry::get<Form1>();
-        LineRecord &record = monitor->record();
-        const bool told = result && *result >= 0;
-        counted.fill(0);
-        std::array<std::int32_t, 4> &last = m_counts[m_port];
-        std::array<bool, 4> changed{};
-        for (const Modul1::Edge &edge : edges) {
-            if (edge.line < Modul1::kLineDcd || edge.line > Modul1::kLineRi) continue;
-            const auto i = static_cast<std::size_t>(edge.line - Modul1::kLineDcd);
-            // The first count a port tells is one change: what came before
-            // it the monitor took.
-            const std::int32_t changes = last[i] != 0 ? std::max(edge.count - last[i], 1) : 1;
-            const int line = LineRecord::kDcd + static_cast<int>(i);
-            if (changes > 1)
-                record.jump(edge.time, line, edge.level);
-            else
-                record.set(edge.time, line, edge.level);
-            counted[i] += changes;
-            last[i] = std::max(last[i], edge.count);
-            changed[i] = true;
-        }
-        // What the driver did not tell, as read.
-        for (std::size_t i = 0; i < 4; ++i) {
-            const int line = LineRecord::kDcd + static_cast<int>(i);
-            if (!told || (!changed[i] && record.levels()[static_cast<std::size_t>(line)] < 0))
-                record.set(m_readTime, line, m_read[i]);
-        }
-        if (!told) return kUntold;
-        monitor->countEdges(m_port, edges);
-        return kCounted;
-    }
-
-    // A port across the network tells its changes late.
-    bool late(int port) override
-    {
-        const std::optional<Port::State> state = Port::state(port);
-        return state && state->path.startsWith(QLatin1String("rfc2217://"));
-    }
-
-private:
-    int m_port = 0;
-    std::int64_t m_readTime = 0;
-    std::map<int, std::array<std::int32_t, 4>> m_counts; // each port's last counts
-    std::array<int, WiringTest::kInputCount> m_read{};
-};
 
 class Form5::EventClock final : public WiringTest::Clock
 {
@@ -118,7 +31,12 @@ private:
     QObject *m_context;
 };
 
-Form5::Form5() : m_lines(new DriverLines), m_clock(new EventClock(this))
+Form5::Form5()
+    : m_lines(new DriverLines(&Registry::get<Form1>()->record(),
+                              [](int port, const std::vector<Modul1::Edge> &edges) {
+                                  Registry::get<Form1>()->countEdges(port, edges);
+                              })),
+      m_clock(new EventClock(this))
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowFlags(Qt::Window);
@@ -207,6 +125,7 @@ void Form5::Command1_Click()
                                  "portu na to může reagovat. Pokračovat?")))
         return;
     m_other = Combo1->currentData().toInt();
+    m_lines->reset();
     m_test = std::make_unique<WiringTest>(*m_lines, *m_clock, monitor->port(), m_other);
     Command1->setEnabled(false);
     Text1->clear();

@@ -11,6 +11,7 @@ class QComboBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class DriverLines;
 class WiringTest;
 
 class Form5 final : public Window
@@ -47,7 +48,6 @@ private:
     QPushButton *Command1;
     QPlainTextEdit *Text1;
 
-    class DriverLines;
     class EventClock;
     std::unique_ptr<DriverLines> m_lines;
     std::unique_ptr<EventClock> m_clock;

@@ -18,10 +18,10 @@
 //
 // This program drives real ports. It refuses to start anywhere but in that VM.
 
+#include "driverlines.h"
 #include "guest.h"
 #include "modul1.h"
 #include "ports.h"
-#include "wiring.h"
 
 #include <QString>
 
@@ -380,40 +380,14 @@ void checkWhileHeld(DevOpens &opens)
           listing(devDescriptors()));
 }
 
-// The wiring test on ttyS1 in the UART's own loopback mode (TIOCM_LOOP),
-// where MCR drives MSR: DTR to DSR, RTS to CTS, OUT2 to DCD, OUT1 to RI.
-// The judgement, on the real driver through the binding, must find DTR and
-// RTS.
-class BindingLines final : public WiringTest::Lines, public WiringTest::Clock
+// The wiring test's clock without an event loop: each wait is a sleep, and
+// the steps run in turn.
+class Sleeping final : public WiringTest::Clock
 {
 public:
-    bool select(int port) override { return Modul1::OPENCOM(Port::settings(port)) != 0; }
-    void set(WiringTest::Output output, int level) override
-    {
-        const auto l = static_cast<std::int16_t>(level);
-        output == WiringTest::kTxd   ? Modul1::TXD(l)
-        : output == WiringTest::kDtr ? Modul1::DTR(l)
-                                     : Modul1::RTS(l);
-    }
-    int read(WiringTest::Input input) override
-    {
-        return std::array{Modul1::DCD, Modul1::DSR, Modul1::CTS, Modul1::RI}[input]();
-    }
-    Told changes(std::array<int, WiringTest::kInputCount> &counted) override
-    {
-        std::vector<Modul1::Edge> edges;
-        const std::optional<std::int16_t> result = Modul1::EDGES(edges, 256);
-        if (result && *result == Modul1::kEdgesNoPort) return kGone;
-        counted.fill(0);
-        for (const Modul1::Edge &edge : edges)
-            ++counted[static_cast<std::size_t>(edge.line - Modul1::kLineDcd)];
-        return result && *result >= 0 ? kCounted : kUntold;
-    }
-    bool late(int) override { return false; }
-    // No event loop here: the wait is a sleep, the steps run one after another.
     void after(int milliseconds, std::function<void()> then) override
     {
-        m_next.push_back({milliseconds, std::move(then)});
+        m_next.emplace_back(milliseconds, std::move(then));
     }
     void run()
     {
@@ -427,6 +401,10 @@ private:
     std::vector<std::pair<int, std::function<void()>>> m_next;
 };
 
+// The wiring test on ttyS1 in the UART's own loopback mode (TIOCM_LOOP),
+// where MCR drives MSR: DTR to DSR, RTS to CTS, OUT2 to DCD, OUT1 to RI.
+// On the real driver, through the program's binding, it must find DTR and
+// RTS.
 void checkWiring()
 {
     guest::group("probe-wiring");
@@ -434,11 +412,12 @@ void checkWiring()
     if (!check("probe-wiring: own descriptor on ttyS1", fd >= 0, errnoText(errno))) return;
     int loop = 0x8000; // TIOCM_LOOP, which glibc's headers do not name
     check("probe-wiring: loopback mode on", ::ioctl(fd, TIOCMBIS, &loop) == 0, errnoText(errno));
-    BindingLines lines;
-    WiringTest test(lines, lines, 2);
+    DriverLines lines;
+    Sleeping clock;
+    WiringTest test(lines, clock, 2);
     QStringList result;
     test.start([&](const QStringList &told) { result = told; });
-    lines.run();
+    clock.run();
     const QString shown = result.join(QStringLiteral(" | "));
     check("probe-wiring: DTR -> DSR and RTS -> CTS, a test plug",
           result.contains(QStringLiteral("DTR → DSR")) &&
