@@ -60,8 +60,6 @@ private slots:
     void judgement_data();
     void judgement();
     void eachPortHasItsCounts();
-    void levels_data();
-    void levels();
     void recordLimits();
     void formats();
     void saveAs_data();
@@ -123,6 +121,8 @@ void TestLines::judgement_data()
         << 0 << -1 << QList<int>{2, 0, 0, 0} << 0;
     QTest::newRow("reads without EDGES, active as 7 and -1")
         << 7 << none << -1 << none << kNoEdges << -1 << QList<int>{} << -1;
+    QTest::newRow("reads without EDGES, -32768 and 32767")
+        << -32768 << none << 32767 << none << kNoEdges << -1 << QList<int>{} << 1;
 }
 
 void TestLines::judgement()
@@ -180,31 +180,6 @@ void TestLines::eachPortHasItsCounts()
     int port = 0;
     lines.record().levelsAt(kTick2 + 100'030, &port);
     QCOMPARE(port, 2);
-}
-
-// What a line's value means to the record, the timeline and the judgement.
-void TestLines::levels_data()
-{
-    QTest::addColumn<int>("value");
-    QTest::addColumn<int>("level");
-    QTest::newRow("0") << 0 << 0;
-    QTest::newRow("1") << 1 << 1;
-    QTest::newRow("7") << 7 << 1;
-    QTest::newRow("largest") << 32767 << 1;
-    QTest::newRow("-1, cannot be read") << -1 << -1;
-    QTest::newRow("most negative") << -32768 << -1;
-}
-
-void TestLines::levels()
-{
-    QFETCH(int, value);
-    QFETCH(int, level);
-    LineRecord record;
-    record.switchPort(1000, 1);
-    record.set(2000, LineRecord::kDcd, value);
-    record.jump(3000, LineRecord::kRi, value);
-    QCOMPARE(record.levels()[LineRecord::kDcd], std::int8_t(level));
-    QCOMPARE(record.levels()[LineRecord::kRi], std::int8_t(level));
 }
 
 void TestLines::recordLimits()
@@ -330,7 +305,6 @@ void TestLines::saveAs_data()
     QTest::newRow("vcd") << "pulse.vcd" << QByteArray("$date\n");
     QTest::newRow("csv") << "pulse.csv" << QByteArray("time_s,");
     QTest::newRow("CSV") << "PULSE.CSV" << QByteArray("time_s,");
-    QTest::newRow("no suffix") << "pulse" << QByteArray("$date\n");
     QTest::newRow("no folder") << "missing/pulse.vcd" << QByteArray();
 }
 
