@@ -44,7 +44,7 @@ public:
     // as the driver told them; nothing when it did not.
     std::optional<Counts> counts() const;
 
-    // The record draws live, so it is handed out to be drawn from.
+    // The record itself, for the timeline to draw as it grows.
     LineRecord &record() { return m_record; }
     const LineRecord &record() const { return m_record; }
 
