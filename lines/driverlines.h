@@ -1,24 +1,21 @@
 // The wiring test's lines on the driver, through the program's binding.
-// Everything the test does goes into a record, when it has one, so that the
-// timeline shows the test.
+// What the test sets, reads and takes goes into the monitor's `Lines`, when
+// it has them, so that the timeline shows the test and the counts go on.
 #pragma once
 
-#include "linerecord.h"
-#include "modul1.h"
+#include "lines.h"
 #include "wiring.h"
 
-#include <map>
+// Takes the current port's changes from the driver into `edges`, `atOnce`
+// a call, as many calls as that takes: EDGES's last result, nothing without
+// EDGES.
+std::optional<std::int16_t> takeAllEdges(std::vector<Modul1::Edge> &edges,
+                                         std::int16_t atOnce = 256);
 
 class DriverLines final : public WiringTest::Lines
 {
 public:
-    // Told of the edges the test took from the driver, port by port.
-    using Taken = std::function<void(int port, const std::vector<Modul1::Edge> &edges)>;
-
-    explicit DriverLines(LineRecord *record = nullptr, Taken taken = {});
-
-    // A new test: the changes that others took meanwhile are not its own.
-    void reset() { m_counts.clear(); }
+    explicit DriverLines(::Lines *monitor = nullptr) : m_monitor(monitor) {}
 
     bool select(int port) override;
     void set(WiringTest::Output output, int level) override;
@@ -27,14 +24,8 @@ public:
     // A port across the network (rfc2217://) tells its changes late.
     bool late(int port) override;
 
-    // Edges taken at once; a full buffer is followed by another call.
-    static constexpr std::int16_t kEdgesAtOnce = 256;
-
 private:
-    LineRecord *m_record;
-    Taken m_taken;
-    int m_port = 0;
+    ::Lines *m_monitor;
     std::int64_t m_readTime = 0;
-    std::array<int, WiringTest::kInputCount> m_read{};
-    std::map<int, std::array<std::int32_t, 4>> m_counts; // each port's last counts
+    ::Lines::Reads m_reads{};
 };

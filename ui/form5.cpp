@@ -32,11 +32,7 @@ private:
 };
 
 Form5::Form5()
-    : m_lines(new DriverLines(&Registry::get<Form1>()->record(),
-                              [](int port, const std::vector<Modul1::Edge> &edges) {
-                                  Registry::get<Form1>()->countEdges(port, edges);
-                              })),
-      m_clock(new EventClock(this))
+    : m_lines(new DriverLines(&Registry::get<Form1>()->lines())), m_clock(new EventClock(this))
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowFlags(Qt::Window);
@@ -125,7 +121,6 @@ void Form5::Command1_Click()
                                  "portu na to může reagovat. Pokračovat?")))
         return;
     m_other = Combo1->currentData().toInt();
-    m_lines->reset();
     m_test = std::make_unique<WiringTest>(*m_lines, *m_clock, monitor->port(), m_other);
     Command1->setEnabled(false);
     Text1->clear();

@@ -127,7 +127,7 @@ void TestWiringWindow::results()
         const char *name = std::array{"Label1", "Label3", "Label4", "Label5"}[i];
         QTRY_COMPARE(monitor->findChild<QLabel *>(QLatin1String(name))->text(), reads[i]);
     }
-    const LineRecord &record = monitor->record();
+    const LineRecord &record = monitor->lines().record();
     QCOMPARE(record.port(), port);
     QCOMPARE(record.levels()[LineRecord::kDtr], 1);
     if (port == 3) {
