@@ -88,6 +88,18 @@ sources=$(apt_source_stanzas "$suite")
 [ -n "$sources" ] || fail "this machine's apt sources (/etc/apt/sources.list and" \
     "sources.list.d) have no deb entry of Debian $suite with main, where Qt's source would come from"
 
+# One build at a time: a second run waits for the first and takes its Qt.
+mkdir -p "$cache"
+exec 9>"$prefix.lock"
+if ! flock -n 9; then
+    echo "Waiting for another build of Qt for Windows into $prefix" >&2
+    flock 9
+fi
+if [ -f "$prefix/.complete" ]; then
+    echo "$prefix"
+    exit 0
+fi
+
 jobs=${LINTARA_JOBS:-$(nproc)}
 started=$(date +%s)
 work=$cache/work-qt-$qt_version-win64-$digest
