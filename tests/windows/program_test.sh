@@ -24,6 +24,8 @@ skip() {
 
 command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
     skip "no x86_64-w64-mingw32-g++-posix: install g++-mingw-w64-x86-64-posix"
+# Where wine cannot run the tests, that is the reason, whether Qt is there or not.
+reason=$(bash "$here/wine_tests.sh" --check) || skip "${reason#SKIP: }"
 qt=$("$source/scripts/build-qt-windows.sh" --check) ||
     skip "Qt for Windows is not built: scripts/test.sh builds it before the tests" \
         "(unless LINTARA_BUILD_QT=0), or run scripts/build-qt-windows.sh"
