@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that fetch from Debian themselves
 # (build-qt-windows.sh, check_package.sh): this machine's own apt sources, so
 # that they fetch from where the system does, through its mirror and its
