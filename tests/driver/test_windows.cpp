@@ -2,9 +2,11 @@
 // the settings and lines a port gets (over a port the test plays, since no
 // real one is at hand), a port that is unplugged and comes back, and what
 // Windows itself answers for ports that are not there.
+#include "core/naming.h"
 #include "core/platform.h"
 #include "core/porttable.h"
 #include "testenv.h"
+#include "win/ports.h"
 #include "win/serial.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +14,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -199,11 +203,6 @@ const std::wstring kPath = L"\\\\.\\COM3";
 
 TEST(WindowsNames, PortsAreKnownByTheirWindowsName)
 {
-    const Target com7 = defaultTarget(7);
-    EXPECT_EQ(com7.kind, Target::Kind::Device);
-    EXPECT_EQ(com7.path, "\\\\.\\COM7");
-    EXPECT_EQ(com7.identity, "COM7");
-
     for (const char *given : {"COM12", "com12", "\\\\.\\COM12", "\\\\.\\cOm12"}) {
         const Target named = namedTarget(given);
         EXPECT_EQ(named.path, "\\\\.\\COM12") << given;
@@ -535,7 +534,7 @@ TEST(WindowsPort, UnpluggedAndBackThroughThePortTable)
     PlayedPort port;
     port.raisesLinesOnOpen = false; // what comes back is what the table sets
     PortTable::Clock::time_point now{};
-    PortTable table([](int n) { return defaultTarget(n); },
+    PortTable table([](int n) { return namedTarget("COM" + std::to_string(n)); },
                     [&](const Target &target) {
                         const std::wstring path(target.path.begin(), target.path.end());
                         return openSerialPort(path, port);
@@ -560,6 +559,222 @@ TEST(WindowsPort, UnpluggedAndBackThroughThePortTable)
     EXPECT_TRUE(port.dtr);
     EXPECT_TRUE(port.rts);
     EXPECT_EQ(port.dcb.BaudRate, 1200u);
+}
+
+// A machine's ports as SetupAPI and SERIALCOMM list them, plugged in and out
+// step by step. SERIALCOMM lists every port, SetupAPI's and its own.
+class PlayedMachine final : public PortListCalls
+{
+public:
+    std::vector<PnpPort> plugAndPlayPorts() override
+    {
+        ++looks;
+        return devices;
+    }
+    std::vector<std::string> serialComm() override
+    {
+        std::vector<std::string> names = virtualPorts;
+        for (const PnpPort &device : devices)
+            names.push_back(device.name);
+        return names;
+    }
+
+    std::vector<PnpPort> devices;
+    std::vector<std::string> virtualPorts;
+    int looks = 0;
+};
+
+const PnpPort kOwnCom1{"COM1",
+                       "Communications Port (COM1)",
+                       "(Standard port types)",
+                       {"ACPI\\PNP0501\\0", "ACPI\\PNP0A08\\0"}};
+
+PnpPort ftdi(const std::string &socket)
+{
+    return {"COM7",
+            "USB Serial Port (COM7)",
+            "FTDI",
+            {"FTDIBUS\\VID_0403+PID_6001+A12345A\\0000", "USB\\VID_0403&PID_6001\\A12345",
+             "USB\\ROOT_HUB30\\" + socket}};
+}
+
+PnpPort ch340(const std::string &name, char socket)
+{
+    return {name,
+            "USB-SERIAL CH340 (" + name + ")",
+            "wch.cn",
+            {std::string("USB\\VID_1A86&PID_7523\\5&2C3D4E5F&0&") + socket}};
+}
+
+PnpPort bluetooth(const std::string &name, const std::string &link)
+{
+    return {name,
+            "Standard Serial over Bluetooth link (" + name + ")",
+            "Microsoft",
+            {"BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\7&1D80B34A&0&" + link,
+             "BTH\\MS_BTHBRB\\6&2B4C1E&0&1"}};
+}
+
+// The numbers, each port's detail fields as COMSTATUS gives them (path,
+// product, maker, serial: what the tooltip shows), and the numbers' file,
+// after each step of a user's week.
+TEST(WindowsNumbers, PortsAreFoundNumberedDescribedAndRemembered)
+{
+    wchar_t temp[MAX_PATH];
+    ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring local =
+        temp + std::wstring(L"lintara-ports-") + std::to_wstring(::GetCurrentProcessId());
+    ::CreateDirectoryW(local.c_str(), nullptr);
+    const std::string localText(local.begin(), local.end());
+    setVariable("LOCALAPPDATA", localText);
+    const std::string file = localText + "\\rscom\\ports";
+    for (int n = 1; n <= 10; ++n)
+        unsetVariable("RSCOM_COM" + std::to_string(n));
+
+    PlayedMachine machine;
+    PlayedPort port;
+    PortTable::Clock::time_point now{};
+    std::int64_t seconds = 0;
+    WindowsPorts ports(
+        machine, [&] { return now; }, [&] { return seconds; });
+    PortTable table(
+        [&](int n) {
+            const std::optional<Target> mapped = mappedTarget(n);
+            return mapped ? *mapped : ports.target(n);
+        },
+        [&](const Target &target) { return openPort(target, port); },
+        [&](const Target &target) { return inspectPort(target, ports, port); });
+
+    const PnpPort cp2102{"COM3",
+                         "Silicon Labs CP210x USB to UART Bridge (COM3)",
+                         "Silicon Labs",
+                         {"USB\\VID_10C4&PID_EA60\\0001"}};
+    const PnpPort pl2303{"COM14",
+                         "Prolific USB-to-Serial Comm Port (COM14)",
+                         "Prolific",
+                         {"USB\\VID_067B&PID_2303\\6&1A2B3C&0&4"}};
+    const PnpPort arduino{
+        "COM15",
+        "USB Serial Device (COM15)",
+        "Microsoft",
+        {"USB\\VID_2341&PID_0043&MI_00\\7&11A2&0&0000", "USB\\VID_2341&PID_0043\\95530343"}};
+    const std::string bt8 = "device BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\"
+                            "7&1D80B34A&0&001A7DDA7113_C00000000";
+    const std::string bt9 = "device BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\"
+                            "7&1D80B34A&0&000000000000_00000000";
+    const std::string ch12 = "device USB\\VID_1A86&PID_7523\\5&2C3D4E5F&0&1";
+    const std::string ch13 = "device USB\\VID_1A86&PID_7523\\5&2C3D4E5F&0&2";
+    const std::string own = "1=COM1|Communications Port";
+    const std::string com7 = " 2=COM7|USB Serial Port|FTDI|A12345";
+    const std::string blue = "|Standard Serial over Bluetooth link|Bluetooth";
+    const std::string six = " 3=COM3|Silicon Labs CP210x USB to UART Bridge|Silicon Labs|0001 "
+                            "4=COM12|USB-SERIAL CH340|wch.cn 5=COM13|USB-SERIAL CH340|wch.cn";
+    const std::vector<PnpPort> adapters = {
+        kOwnCom1, ftdi("1"), ch340("COM12", '1'), ch340("COM13", '2'), cp2102, pl2303, arduino};
+    struct Step {
+        std::string what;
+        std::vector<PnpPort> devices;
+        std::vector<std::string> virtualPorts;
+        std::string numbers;
+        std::string file; // without its comment lines
+    };
+    // At step k the clock reads k * 10000 seconds.
+    const Step steps[] = {
+        {"Windows' own COM1", {kOwnCom1}, {}, own, ""},
+        {"an FTDI adapter at COM7",
+         {kOwnCom1, ftdi("1")},
+         {},
+         own + com7,
+         "2\t10000\tusb 0403:6001 serial A12345\n"},
+        {"unplugged", {kOwnCom1}, {}, own, "2\t10000\tusb 0403:6001 serial A12345\n"},
+        {"plugged into another socket, COM7 again",
+         {kOwnCom1, ftdi("4")},
+         {},
+         own + com7,
+         "2\t30000\tusb 0403:6001 serial A12345\n"},
+        {"two CH340 without serial numbers at COM12 and COM13",
+         {kOwnCom1, ftdi("4"), ch340("COM13", '2'), ch340("COM12", '1')},
+         {},
+         own + com7 + " 3=COM12|USB-SERIAL CH340|wch.cn 4=COM13|USB-SERIAL CH340|wch.cn",
+         "2\t40000\tusb 0403:6001 serial A12345\n3\t40000\t" + ch12 + "\n4\t40000\t" + ch13 + "\n"},
+        {"a Bluetooth pair at COM8 and COM9: the second beyond COM5, which are full",
+         {kOwnCom1, ftdi("4"), ch340("COM12", '1'), ch340("COM13", '2'),
+          bluetooth("COM8", "001A7DDA7113_C00000000"), bluetooth("COM9", "000000000000_00000000")},
+         {},
+         own + com7 + " 3=COM12|USB-SERIAL CH340|wch.cn 4=COM13|USB-SERIAL CH340|wch.cn 5=COM8" +
+             blue + " 6=COM9" + blue,
+         "2\t50000\tusb 0403:6001 serial A12345\n3\t50000\t" + ch12 + "\n4\t50000\t" + ch13 +
+             "\n5\t50000\t" + bt8 + "\n6\t50000\t" + bt9 + "\n"},
+        {"the CH340s out, a virtual pair that only SERIALCOMM lists takes their numbers",
+         {kOwnCom1, ftdi("4"), bluetooth("COM8", "001A7DDA7113_C00000000"),
+          bluetooth("COM9", "000000000000_00000000")},
+         {"CNCB0", "CNCA0"},
+         own + com7 + " 3=CNCA0 4=CNCB0 5=COM8" + blue + " 6=COM9" + blue,
+         "2\t60000\tusb 0403:6001 serial A12345\n3\t60000\tport CNCA0\n4\t60000\tport CNCB0\n"
+         "5\t60000\t" +
+             bt8 + "\n6\t60000\t" + bt9 + "\n"},
+        {"six adapters at once, one of them at Windows' COM3",
+         adapters,
+         {},
+         own + com7 + six +
+             " 7=COM14|Prolific USB-to-Serial Comm Port|Prolific "
+             "8=COM15|USB Serial Device|Microsoft|95530343",
+         "2\t70000\tusb 0403:6001 serial A12345\n3\t60000\tport CNCA0\n4\t70000\t" + ch12 +
+             "\n5\t70000\t" + ch13 + "\n6\t60000\t" + bt9 +
+             "\n7\t70000\tdevice USB\\VID_067B&PID_2303\\6&1A2B3C&0&4\n"
+             "8\t70000\tusb 2341:0043 serial 95530343 interface 00\n"},
+        {"RSCOM_COM1=COM14: COM1 and COM14 are left out, the file keeps COM14's line",
+         adapters,
+         {},
+         "1=COM14|Prolific USB-to-Serial Comm Port|Prolific" + com7 + six +
+             " 8=COM15|USB Serial Device|Microsoft|95530343",
+         "2\t80000\tusb 0403:6001 serial A12345\n3\t60000\tport CNCA0\n4\t80000\t" + ch12 +
+             "\n5\t80000\t" + ch13 + "\n6\t60000\t" + bt9 +
+             "\n7\t70000\tdevice USB\\VID_067B&PID_2303\\6&1A2B3C&0&4\n"
+             "8\t80000\tusb 2341:0043 serial 95530343 interface 00\n"},
+    };
+    for (const Step &step : steps) {
+        machine.devices = step.devices;
+        machine.virtualPorts = step.virtualPorts;
+        if (&step == &steps[std::size(steps) - 1]) mapPort(1, "COM14");
+        now += std::chrono::seconds(3);
+        port.log.clear();
+        const int looks = machine.looks;
+        std::string numbers;
+        for (int n = 1; n <= 9; ++n) {
+            const PortStatus status = table.status(n);
+            if (status.code != Availability::Available) continue;
+            std::string fields = detailText(status.info);
+            while (!fields.empty() && fields.back() == '\t')
+                fields.pop_back();
+            for (char &c : fields)
+                c = c == '\t' ? '|' : c;
+            numbers += (numbers.empty() ? "" : " ") + std::to_string(n) + "=" + fields;
+        }
+        EXPECT_EQ(numbers, step.numbers) << step.what;
+        EXPECT_EQ(machine.looks, looks + 1) << step.what << ": one look for the probe";
+        std::ifstream in(file, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const size_t header = text.find("identity\n");
+        if (header != std::string::npos) text.erase(0, header + 9);
+        EXPECT_EQ(text, step.file) << step.what;
+        seconds += 10000;
+        // A Bluetooth port is never opened to be asked.
+        for (const std::string &call : port.log)
+            EXPECT_TRUE(call.find("COM8") == std::string::npos &&
+                        call.find("COM9") == std::string::npos)
+                << step.what << ": " << call;
+    }
+    unsetVariable("RSCOM_COM1");
+    // A port numbered so opens where Windows has it; one that is out opens nothing.
+    port.log.clear();
+    EXPECT_EQ(table.open("COM5,1200,N,8,1"), 1);
+    EXPECT_EQ(port.log.at(0), "open \\\\.\\COM13");
+    EXPECT_EQ(table.open("COM6,1200,N,8,1"), 0);
+    ::DeleteFileW((local + L"\\rscom\\ports").c_str());
+    ::DeleteFileW((local + L"\\rscom\\ports.lock").c_str());
+    ::RemoveDirectoryW((local + L"\\rscom").c_str());
+    ::RemoveDirectoryW(local.c_str());
 }
 
 // What Windows itself answers (wine on the build machine): devices that are
@@ -626,7 +841,7 @@ TEST_F(WindowsSystem, WithoutSerialPortsNothingOpens)
     for (int n = 1; n <= 9; ++n) {
         unsetVariable("RSCOM_COM" + std::to_string(n));
         EXPECT_EQ(comStatus(n).code, RSCOM_MISSING) << n;
-        EXPECT_EQ(comStatus(n).detail, "COM" + std::to_string(n) + "\t\t\t\t\t\t");
+        EXPECT_EQ(comStatus(n).detail, "\t\t\t\t\t\t"); // no port has the number
         EXPECT_EQ(OPENCOM(settingsOf(n).c_str()), 0) << n;
     }
     EXPECT_EQ(CTS(), 1); // COM10 is still current
