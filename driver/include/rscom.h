@@ -107,12 +107,13 @@
  * lines last set.
  *
  * On Windows (rscom.dll):
- *   - A port is opened with Windows' own functions: CreateFile on \\.\COMn,
- *     which Windows grants to one program at a time, so that a port another
- *     program has open is refused before anything touches it; SetCommState
- *     with the settings and no flow control of any kind; TxD is
- *     SetCommBreak/ClearCommBreak, DTR and RTS are EscapeCommFunction, and the
- *     inputs come from GetCommModemStatus (DCD is its RLSD).
+ *   - A port is opened with Windows' own functions: CreateFile on its Windows
+ *     name (\\.\COM7), which Windows grants to one program at a time, so
+ *     that a port another program has open is refused before anything
+ *     touches it; SetCommState with the settings and no flow control of any
+ *     kind; TxD is SetCommBreak/ClearCommBreak, DTR and RTS are
+ *     EscapeCommFunction, and the inputs come from GetCommModemStatus (DCD is
+ *     its RLSD).
  *   - A port's own driver may raise DTR and RTS the moment the port is opened
  *     (Windows' serial driver and many USB adapters' drivers do): OPENCOM
  *     makes them inactive with its first SetCommState. Applying the settings
@@ -150,8 +151,8 @@
  *     and its product, maker and serial fields are what Windows tells: the
  *     friendly name without " (COM7)", SPDRP_MFG (left empty where Windows
  *     names no maker, "(Standard port types)"), the USB serial number.
- *     A numbered port that is out (unplugged) is RSCOM_MISSING with an empty
- *     detail.
+ *     A numbered port that is out (unplugged) is RSCOM_MISSING with every
+ *     detail field empty.
  *   - COMSTATUS asks Windows whether the port exists without opening it
  *     (QueryDosDevice). To tell whether it is free it then opens the port and
  *     closes it at once: CreateFile, GetCommState (which only reads the

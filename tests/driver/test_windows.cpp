@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -561,8 +562,8 @@ TEST(WindowsPort, UnpluggedAndBackThroughThePortTable)
     EXPECT_EQ(port.dcb.BaudRate, 1200u);
 }
 
-// A machine's ports as SetupAPI and SERIALCOMM list them, plugged in and out
-// step by step. SERIALCOMM lists every port, SetupAPI's and its own.
+// A machine's ports as SetupAPI lists them, plugged in and out step by step;
+// SERIALCOMM lists them all, and virtual ports of its own.
 class PlayedMachine final : public PortListCalls
 {
 public:
@@ -584,38 +585,14 @@ public:
     int looks = 0;
 };
 
-const PnpPort kOwnCom1{"COM1",
-                       "Communications Port (COM1)",
-                       "(Standard port types)",
-                       {"ACPI\\PNP0501\\0", "ACPI\\PNP0A08\\0"}};
-
-PnpPort ftdi(const std::string &socket)
+// A device of the Ports class, its friendly name ending in " (COM7)".
+PnpPort device(const std::string &name, const std::string &product, const std::string &maker,
+               std::vector<std::string> ids)
 {
-    return {"COM7",
-            "USB Serial Port (COM7)",
-            "FTDI",
-            {"FTDIBUS\\VID_0403+PID_6001+A12345A\\0000", "USB\\VID_0403&PID_6001\\A12345",
-             "USB\\ROOT_HUB30\\" + socket}};
+    return {name, product + " (" + name + ")", maker, std::move(ids)};
 }
 
-PnpPort ch340(const std::string &name, char socket)
-{
-    return {name,
-            "USB-SERIAL CH340 (" + name + ")",
-            "wch.cn",
-            {std::string("USB\\VID_1A86&PID_7523\\5&2C3D4E5F&0&") + socket}};
-}
-
-PnpPort bluetooth(const std::string &name, const std::string &link)
-{
-    return {name,
-            "Standard Serial over Bluetooth link (" + name + ")",
-            "Microsoft",
-            {"BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\7&1D80B34A&0&" + link,
-             "BTH\\MS_BTHBRB\\6&2B4C1E&0&1"}};
-}
-
-// The numbers, each port's detail fields as COMSTATUS gives them (path,
+// The numbers with each port's detail fields as COMSTATUS gives them (path,
 // product, maker, serial: what the tooltip shows), and the numbers' file,
 // after each step of a user's week.
 TEST(WindowsNumbers, PortsAreFoundNumberedDescribedAndRemembered)
@@ -623,14 +600,11 @@ TEST(WindowsNumbers, PortsAreFoundNumberedDescribedAndRemembered)
     wchar_t temp[MAX_PATH];
     ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
     const std::wstring local =
-        temp + std::wstring(L"lintara-ports-") + std::to_wstring(::GetCurrentProcessId());
+        temp + std::wstring(L"lintara-") + std::to_wstring(::GetCurrentProcessId());
     ::CreateDirectoryW(local.c_str(), nullptr);
-    const std::string localText(local.begin(), local.end());
-    setVariable("LOCALAPPDATA", localText);
-    const std::string file = localText + "\\rscom\\ports";
-    for (int n = 1; n <= 10; ++n)
+    setVariable("LOCALAPPDATA", std::string(local.begin(), local.end()));
+    for (int n = 1; n <= 9; ++n)
         unsetVariable("RSCOM_COM" + std::to_string(n));
-
     PlayedMachine machine;
     PlayedPort port;
     PortTable::Clock::time_point now{};
@@ -645,93 +619,90 @@ TEST(WindowsNumbers, PortsAreFoundNumberedDescribedAndRemembered)
         [&](const Target &target) { return openPort(target, port); },
         [&](const Target &target) { return inspectPort(target, ports, port); });
 
-    const PnpPort cp2102{"COM3",
-                         "Silicon Labs CP210x USB to UART Bridge (COM3)",
-                         "Silicon Labs",
-                         {"USB\\VID_10C4&PID_EA60\\0001"}};
-    const PnpPort pl2303{"COM14",
-                         "Prolific USB-to-Serial Comm Port (COM14)",
-                         "Prolific",
-                         {"USB\\VID_067B&PID_2303\\6&1A2B3C&0&4"}};
-    const PnpPort arduino{
-        "COM15",
-        "USB Serial Device (COM15)",
-        "Microsoft",
-        {"USB\\VID_2341&PID_0043&MI_00\\7&11A2&0&0000", "USB\\VID_2341&PID_0043\\95530343"}};
-    const std::string bt8 = "device BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\"
-                            "7&1D80B34A&0&001A7DDA7113_C00000000";
-    const std::string bt9 = "device BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\"
-                            "7&1D80B34A&0&000000000000_00000000";
-    const std::string ch12 = "device USB\\VID_1A86&PID_7523\\5&2C3D4E5F&0&1";
-    const std::string ch13 = "device USB\\VID_1A86&PID_7523\\5&2C3D4E5F&0&2";
-    const std::string own = "1=COM1|Communications Port";
-    const std::string com7 = " 2=COM7|USB Serial Port|FTDI|A12345";
-    const std::string blue = "|Standard Serial over Bluetooth link|Bluetooth";
-    const std::string six = " 3=COM3|Silicon Labs CP210x USB to UART Bridge|Silicon Labs|0001 "
-                            "4=COM12|USB-SERIAL CH340|wch.cn 5=COM13|USB-SERIAL CH340|wch.cn";
-    const std::vector<PnpPort> adapters = {
-        kOwnCom1, ftdi("1"), ch340("COM12", '1'), ch340("COM13", '2'), cp2102, pl2303, arduino};
+    const PnpPort com1{"COM1",
+                       "Communications Port (COM1)",
+                       "(Standard port types)",
+                       {"ACPI\\PNP0501\\0", "ACPI\\PNP0A08\\0"}};
+    const std::string serial = "FTDIBUS\\VID_0403+PID_6001+A12345A\\0000";
+    const PnpPort ftdi = device("COM7", "USB Serial Port", "FTDI",
+                                {serial, "USB\\VID_0403&PID_6001\\A12345", "USB\\ROOT_HUB30\\1"});
+    const PnpPort replugged = device("COM7", "USB Serial Port", "FTDI",
+                                     {serial, "USB\\VID_0403&PID_6001\\A12345", "USB\\HUB\\4"});
+    const std::string ch = "USB\\VID_1A86&PID_7523\\5&2C3D4E5F&0&";
+    const PnpPort ch12 = device("COM12", "USB-SERIAL CH340", "wch.cn", {ch + "1"});
+    const PnpPort ch13 = device("COM13", "USB-SERIAL CH340", "wch.cn", {ch + "2"});
+    const std::string bt =
+        "BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\7&1D80B34A&0&";
+    const std::string link = "Standard Serial over Bluetooth link";
+    const PnpPort bt8 = device("COM8", link, "Microsoft", {bt + "001A7DDA7113_C00000000"});
+    const PnpPort bt9 = device("COM9", link, "Microsoft", {bt + "000000000000_00000000"});
+    const PnpPort cp2102 = device("COM3", "CP210x USB to UART Bridge", "Silicon Labs",
+                                  {"USB\\VID_10C4&PID_EA60\\0001"});
+    const PnpPort pl2303 = device("COM14", "Prolific USB-to-Serial Comm Port", "Prolific",
+                                  {"USB\\VID_067B&PID_2303\\6&1A2B3C&0&4"});
+    const PnpPort acm =
+        device("COM15", "USB Serial Device", "Microsoft",
+               {"USB\\VID_2341&PID_0043&MI_00\\7&11A2&0&0000", "USB\\VID_2341&PID_0043\\95530343"});
+    const std::vector<PnpPort> six{com1, ftdi, ch12, ch13, cp2102, pl2303, acm};
+    // The file's line: number, last seen at step `seen`, identity.
+    const auto line = [](int number, int seen, const std::string &identity) {
+        return std::to_string(number) + "\t" + std::to_string(seen * 10000) + "\t" + identity +
+               "\n";
+    };
+    const std::string own = "1=COM1|Communications Port",
+                      com7 = " 2=COM7|USB Serial Port|FTDI|A12345";
+    const std::string chs = " 3=COM12|USB-SERIAL CH340|wch.cn 4=COM13|USB-SERIAL CH340|wch.cn";
+    const std::string blue = " 5=COM8|" + link + "|Bluetooth 6=COM9|" + link + "|Bluetooth";
+    const std::string adapters = " 3=COM3|CP210x USB to UART Bridge|Silicon Labs|0001 4=COM12|"
+                                 "USB-SERIAL CH340|wch.cn 5=COM13|USB-SERIAL CH340|wch.cn";
+    const std::string last = " 8=COM15|USB Serial Device|Microsoft|95530343";
+    const std::string usb = "usb 0403:6001 serial A12345",
+                      acmId = "usb 2341:0043 serial 95530343 interface 00";
+    const std::string plId = "device USB\\VID_067B&PID_2303\\6&1A2B3C&0&4";
     struct Step {
         std::string what;
         std::vector<PnpPort> devices;
         std::vector<std::string> virtualPorts;
         std::string numbers;
-        std::string file; // without its comment lines
-    };
-    // At step k the clock reads k * 10000 seconds.
-    const Step steps[] = {
-        {"Windows' own COM1", {kOwnCom1}, {}, own, ""},
-        {"an FTDI adapter at COM7",
-         {kOwnCom1, ftdi("1")},
-         {},
-         own + com7,
-         "2\t10000\tusb 0403:6001 serial A12345\n"},
-        {"unplugged", {kOwnCom1}, {}, own, "2\t10000\tusb 0403:6001 serial A12345\n"},
-        {"plugged into another socket, COM7 again",
-         {kOwnCom1, ftdi("4")},
-         {},
-         own + com7,
-         "2\t30000\tusb 0403:6001 serial A12345\n"},
+        std::string file; // without its comment lines; step k's clock is k * 10000 s
+    } steps[] = {
+        {"Windows' own COM1", {com1}, {}, own, ""},
+        {"an FTDI adapter at COM7", {com1, ftdi}, {}, own + com7, line(2, 1, usb)},
+        {"unplugged", {com1}, {}, own, line(2, 1, usb)},
+        {"in another socket, COM7 again", {com1, replugged}, {}, own + com7, line(2, 3, usb)},
         {"two CH340 without serial numbers at COM12 and COM13",
-         {kOwnCom1, ftdi("4"), ch340("COM13", '2'), ch340("COM12", '1')},
+         {com1, ftdi, ch13, ch12},
          {},
-         own + com7 + " 3=COM12|USB-SERIAL CH340|wch.cn 4=COM13|USB-SERIAL CH340|wch.cn",
-         "2\t40000\tusb 0403:6001 serial A12345\n3\t40000\t" + ch12 + "\n4\t40000\t" + ch13 + "\n"},
-        {"a Bluetooth pair at COM8 and COM9: the second beyond COM5, which are full",
-         {kOwnCom1, ftdi("4"), ch340("COM12", '1'), ch340("COM13", '2'),
-          bluetooth("COM8", "001A7DDA7113_C00000000"), bluetooth("COM9", "000000000000_00000000")},
+         own + com7 + chs,
+         line(2, 4, usb) + line(3, 4, "device " + ch + "1") + line(4, 4, "device " + ch + "2")},
+        {"a Bluetooth pair at COM8 and COM9: COM6 beyond the full COM1 to COM5",
+         {com1, ftdi, ch12, ch13, bt8, bt9},
          {},
-         own + com7 + " 3=COM12|USB-SERIAL CH340|wch.cn 4=COM13|USB-SERIAL CH340|wch.cn 5=COM8" +
-             blue + " 6=COM9" + blue,
-         "2\t50000\tusb 0403:6001 serial A12345\n3\t50000\t" + ch12 + "\n4\t50000\t" + ch13 +
-             "\n5\t50000\t" + bt8 + "\n6\t50000\t" + bt9 + "\n"},
-        {"the CH340s out, a virtual pair that only SERIALCOMM lists takes their numbers",
-         {kOwnCom1, ftdi("4"), bluetooth("COM8", "001A7DDA7113_C00000000"),
-          bluetooth("COM9", "000000000000_00000000")},
+         own + com7 + chs + blue,
+         line(2, 5, usb) + line(3, 5, "device " + ch + "1") + line(4, 5, "device " + ch + "2") +
+             line(5, 5, "device " + bt8.instanceIds[0]) +
+             line(6, 5, "device " + bt9.instanceIds[0])},
+        {"the CH340s out, a virtual pair only SERIALCOMM lists takes their numbers",
+         {com1, ftdi, bt8, bt9},
          {"CNCB0", "CNCA0"},
-         own + com7 + " 3=CNCA0 4=CNCB0 5=COM8" + blue + " 6=COM9" + blue,
-         "2\t60000\tusb 0403:6001 serial A12345\n3\t60000\tport CNCA0\n4\t60000\tport CNCB0\n"
-         "5\t60000\t" +
-             bt8 + "\n6\t60000\t" + bt9 + "\n"},
+         own + com7 + " 3=CNCA0 4=CNCB0" + blue,
+         line(2, 6, usb) + line(3, 6, "port CNCA0") + line(4, 6, "port CNCB0") +
+             line(5, 6, "device " + bt8.instanceIds[0]) +
+             line(6, 6, "device " + bt9.instanceIds[0])},
         {"six adapters at once, one of them at Windows' COM3",
-         adapters,
+         six,
          {},
-         own + com7 + six +
-             " 7=COM14|Prolific USB-to-Serial Comm Port|Prolific "
-             "8=COM15|USB Serial Device|Microsoft|95530343",
-         "2\t70000\tusb 0403:6001 serial A12345\n3\t60000\tport CNCA0\n4\t70000\t" + ch12 +
-             "\n5\t70000\t" + ch13 + "\n6\t60000\t" + bt9 +
-             "\n7\t70000\tdevice USB\\VID_067B&PID_2303\\6&1A2B3C&0&4\n"
-             "8\t70000\tusb 2341:0043 serial 95530343 interface 00\n"},
-        {"RSCOM_COM1=COM14: COM1 and COM14 are left out, the file keeps COM14's line",
-         adapters,
+         own + com7 + adapters + " 7=COM14|Prolific USB-to-Serial Comm Port|Prolific" + last,
+         line(2, 7, usb) + line(3, 6, "port CNCA0") + line(4, 7, "device " + ch + "1") +
+             line(5, 7, "device " + ch + "2") + line(6, 6, "device " + bt9.instanceIds[0]) +
+             line(7, 7, plId) + line(8, 7, acmId)},
+        {"RSCOM_COM1=COM14: COM1 and COM14 left out, the file keeps COM14's line",
+         six,
          {},
-         "1=COM14|Prolific USB-to-Serial Comm Port|Prolific" + com7 + six +
-             " 8=COM15|USB Serial Device|Microsoft|95530343",
-         "2\t80000\tusb 0403:6001 serial A12345\n3\t60000\tport CNCA0\n4\t80000\t" + ch12 +
-             "\n5\t80000\t" + ch13 + "\n6\t60000\t" + bt9 +
-             "\n7\t70000\tdevice USB\\VID_067B&PID_2303\\6&1A2B3C&0&4\n"
-             "8\t80000\tusb 2341:0043 serial 95530343 interface 00\n"},
+         "1=COM14|Prolific USB-to-Serial Comm Port|Prolific" + com7 + adapters + last,
+         line(2, 8, usb) + line(3, 6, "port CNCA0") + line(4, 8, "device " + ch + "1") +
+             line(5, 8, "device " + ch + "2") + line(6, 6, "device " + bt9.instanceIds[0]) +
+             line(7, 7, plId) + line(8, 8, acmId)},
     };
     for (const Step &step : steps) {
         machine.devices = step.devices;
@@ -745,34 +716,30 @@ TEST(WindowsNumbers, PortsAreFoundNumberedDescribedAndRemembered)
             const PortStatus status = table.status(n);
             if (status.code != Availability::Available) continue;
             std::string fields = detailText(status.info);
-            while (!fields.empty() && fields.back() == '\t')
-                fields.pop_back();
-            for (char &c : fields)
-                c = c == '\t' ? '|' : c;
+            fields.erase(fields.find_last_not_of('\t') + 1);
+            std::replace(fields.begin(), fields.end(), '\t', '|');
             numbers += (numbers.empty() ? "" : " ") + std::to_string(n) + "=" + fields;
         }
         EXPECT_EQ(numbers, step.numbers) << step.what;
         EXPECT_EQ(machine.looks, looks + 1) << step.what << ": one look for the probe";
-        std::ifstream in(file, std::ios::binary);
+        std::ifstream in(std::string(local.begin(), local.end()) + "\\rscom\\ports");
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const size_t header = text.find("identity\n");
-        if (header != std::string::npos) text.erase(0, header + 9);
+        text.erase(0, text.empty() ? 0 : text.find("identity\n") + 9);
         EXPECT_EQ(text, step.file) << step.what;
         seconds += 10000;
         // A Bluetooth port is never opened to be asked.
         for (const std::string &call : port.log)
             EXPECT_TRUE(call.find("COM8") == std::string::npos &&
                         call.find("COM9") == std::string::npos)
-                << step.what << ": " << call;
+                << call;
     }
     unsetVariable("RSCOM_COM1");
-    // A port numbered so opens where Windows has it; one that is out opens nothing.
     port.log.clear();
-    EXPECT_EQ(table.open("COM5,1200,N,8,1"), 1);
+    EXPECT_EQ(table.open("COM5,1200,N,8,1"), 1); // where Windows has it now
     EXPECT_EQ(port.log.at(0), "open \\\\.\\COM13");
-    EXPECT_EQ(table.open("COM6,1200,N,8,1"), 0);
-    ::DeleteFileW((local + L"\\rscom\\ports").c_str());
-    ::DeleteFileW((local + L"\\rscom\\ports.lock").c_str());
+    EXPECT_EQ(table.open("COM6,1200,N,8,1"), 0); // out
+    for (const wchar_t *file : {L"\\rscom\\ports", L"\\rscom\\ports.lock"})
+        ::DeleteFileW((local + file).c_str());
     ::RemoveDirectoryW((local + L"\\rscom").c_str());
     ::RemoveDirectoryW(local.c_str());
 }
