@@ -4,7 +4,8 @@
  * The driver keeps one current port: the one most recently opened. The line
  * entries take no port argument and act on the current port.
  *
- *   OPENCOM(settings)  open (or re-select) a port: 1 opened, 0 not opened
+ *   OPENCOM(settings)  open (or re-select) a port: 0 not opened, any other
+ *                      value opened (this driver returns 1)
  *   TXD(level)         break on TxD: 1 active (break), 0 inactive
  *   DTR(level)         DTR output: 1 active, 0 inactive
  *   RTS(level)         RTS output: 1 active, 0 inactive
@@ -178,12 +179,15 @@ extern "C" {
 #endif
 
 /* Opens the port the settings string names and makes it the current port.
- * Returns 1 when the port is open, 0 when it does not exist, is not
- * accessible, is a system console, is in use by another program, or the
- * string is not valid. */
+ * Returns RSCOM_NOT_OPENED (0) when it does not exist, is not accessible, is
+ * a system console, is in use by another program, or the string is not
+ * valid, and any other value when the port is open. */
 RSCOM_API int16_t RSCOM_CALL OPENCOM(const char *settings);
 
-/* Results of OPENCOM. */
+/* Results of OPENCOM. This driver returns RSCOM_OPENED (1) for an open port;
+ * other drivers with these entries may return any other non-zero value (-1,
+ * 7), so callers test for non-zero: 0 is not opened, every other value is
+ * opened. */
 #define RSCOM_OPENED 1
 #define RSCOM_NOT_OPENED 0
 
