@@ -18,6 +18,7 @@
 //
 // This program drives real ports. It refuses to start anywhere but in that VM.
 
+#include "descriptors.h"
 #include "guest.h"
 #include "modul1.h"
 #include "ports.h"
@@ -29,7 +30,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <map>
@@ -88,17 +88,9 @@ std::string oneLine(const std::string &text)
 std::set<std::string> devDescriptors()
 {
     std::set<std::string> found;
-    DIR *dir = opendir("/proc/self/fd");
-    if (dir == nullptr) return found;
-    const int own = dirfd(dir);
-    while (dirent *entry = readdir(dir)) {
-        if (entry->d_name[0] == '.') continue;
-        const int fd = std::atoi(entry->d_name);
-        const std::string target = guest::fdTarget(fd);
-        if (fd != own && target.compare(0, 5, "/dev/") == 0)
-            found.insert(std::to_string(fd) + " -> " + target);
+    for (const auto &[fd, target] : openDescriptors()) {
+        if (target.compare(0, 5, "/dev/") == 0) found.insert(std::to_string(fd) + " -> " + target);
     }
-    closedir(dir);
     return found;
 }
 
