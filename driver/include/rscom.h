@@ -16,6 +16,12 @@
  *   EDGES(edges, max)  the current port's input-line changes since the last
  *                      call, each with its time and count
  *
+ * Building against it: `pkg-config --cflags --libs rscom`, or CMake's
+ * find_package(rscom) and the target rscom::rscom. A program that loads the
+ * driver at run time asks for it by its SONAME, librscom.so.1, whose number
+ * changes only when a program built against this header would no longer
+ * work with it; on Windows it is rscom.dll.
+ *
  * Settings string: "COMn,baud,parity,databits,stopbits", for example
  * "COM1,1200,N,8,1": n from 1 to 255, baud a positive whole number up to
  * 2147483647, parity one of N E O M S, 5 to 8 data bits, 1 or 2 stop bits, no

@@ -65,8 +65,8 @@ constexpr int kFirstStretchWithoutStatus = 121;
 constexpr const char *kStateFolder = "/state-probe";
 
 // Where run_uart_test.sh puts the drivers.
-constexpr const char *kDriver = "/lintara/lib/librscom.so";
-constexpr const char *kDriverWithoutStatus = "/lintara/without-status/librscom.so";
+constexpr const char *kDriver = "/lintara/lib/librscom.so.1";
+constexpr const char *kDriverWithoutStatus = "/lintara/without-status/librscom.so.1";
 
 std::string utf8(const QString &text)
 {
