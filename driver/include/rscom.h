@@ -83,12 +83,18 @@
  *
  * The check and the open are two steps, and a program that opens the port
  * between them races the driver. The driver narrows the race: its first open
- * takes a lock (flock) at once, and on Linux it looks for other holders again
- * before any setting changes, so a program seen then is refused with its
- * settings untouched. What remains is the open itself: as every open of a
- * tty, it may raise DTR and RTS, which such a program may see move for that
- * moment. On Windows, which opens a port for one program at a time, there is
- * no race.
+ * takes a lock (flock) at once, and that lock is never let go until the port
+ * is closed, so a program that locks the port either holds it first, and the
+ * driver refuses the port with its settings untouched, or waits for CLOSECOM.
+ * On Linux the driver also looks for other holders again before any setting
+ * changes, so a program seen then is refused with its settings untouched.
+ * What remains: the first open itself, as every open of a tty, may raise DTR
+ * and RTS, which such a program may see move for that moment; and a program
+ * that opens the port without a lock after that second look (elsewhere than
+ * on Linux, after the first check), and before the driver makes the port
+ * exclusive (TIOCEXCL, once its settings are applied), has the port open
+ * beside the driver, unseen. On Windows, which opens a port for one program
+ * at a time, there is no race.
  *
  * Another program has a port open, on Linux, when it holds a flock on the
  * device node (as /proc/locks shows), when a UUCP lock file LCK..name in
