@@ -5,14 +5,10 @@
 #include <dlfcn.h>
 #include <iterator>
 #include <libserialport.h>
-
-namespace uart
-{
+#include <utility>
 
 // Runs once, right after libserialport's next successful open, when set.
-std::function<void()> g_afterSpOpen;
-
-} // namespace uart
+static std::function<void()> g_afterSpOpen;
 
 // libserialport's sp_open as the driver calls it, followed by the check's own
 // moment: the driver's objects are linked into this program, so this
@@ -22,11 +18,7 @@ extern "C" sp_return sp_open(sp_port *port, sp_mode flags)
     using Open = sp_return (*)(sp_port *, sp_mode);
     static const auto real = reinterpret_cast<Open>(::dlsym(RTLD_NEXT, "sp_open"));
     const sp_return result = real(port, flags);
-    if (result == SP_OK && uart::g_afterSpOpen) {
-        const std::function<void()> moment = std::move(uart::g_afterSpOpen);
-        uart::g_afterSpOpen = nullptr;
-        moment();
-    }
+    if (result == SP_OK && g_afterSpOpen) std::exchange(g_afterSpOpen, nullptr)();
     return result;
 }
 
@@ -361,12 +353,11 @@ void checkLocked()
         waiting = readReply(waiter);
         // Until the kernel shows it waiting (a blocked lock, "->" in /proc/locks).
         const std::string blocked = "-> FLOCK  ADVISORY  WRITE " + std::to_string(waiter.pid) + " ";
-        for (int i = 0; i < 200 && waiting == "waiting"; ++i) {
+        for (int i = 0; i < 200 && waiting == "waiting"; ++i, sleepMs(10)) {
             std::ifstream locks("/proc/locks");
-            const std::string all((std::istreambuf_iterator<char>(locks)),
-                                  std::istreambuf_iterator<char>());
-            if (all.find(blocked) != std::string::npos) return;
-            sleepMs(10);
+            if (std::string(std::istreambuf_iterator<char>(locks), {}).find(blocked) !=
+                std::string::npos)
+                return;
         }
         waiting = "not blocked in flock";
     };
