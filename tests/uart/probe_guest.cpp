@@ -1,7 +1,7 @@
 // The program's port probe in the VM that run_uart_test.sh boots, on the real
 // driver and the kernel's own 8250 and USB serial drivers: Port::probe
 // through the program's binding, as the chooser and the settings run it
-// when they open, with librscom.so found as the installed program finds it,
+// when they open, with librscom.so.1 found as the installed program finds it,
 // in the library folder beside the program's own.
 //
 // With COMSTATUS the probe must open no device, write no register of any
