@@ -4,7 +4,7 @@
 
 bool DriverLines::select(int port)
 {
-    if (Modul1::OPENCOM(Port::settings(port)) == 0) return false;
+    if (!Modul1::opened(Modul1::OPENCOM(Port::settings(port)))) return false;
     if (m_monitor) m_monitor->switchPort(LineRecord::now(), port);
     return true;
 }

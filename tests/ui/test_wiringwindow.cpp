@@ -91,7 +91,7 @@ void TestWiringWindow::results()
     QFETCH(QStringList, reads);
 
     Form1 *monitor = Registry::get<Form1>();
-    QVERIFY(Modul1::OPENCOM(Port::settings(port)) != 0);
+    QVERIFY(Modul1::opened(Modul1::OPENCOM(Port::settings(port))));
     monitor->setPortTitle(port);
     auto *dtr = monitor->findChild<QPushButton *>(QStringLiteral("Check2"));
     if (!dtr->isChecked()) dtr->click(); // DTR stays active through the test
@@ -132,10 +132,10 @@ void TestWiringWindow::results()
     QCOMPARE(record.levels()[LineRecord::kDtr], 1);
     if (port == 3) {
         // COM3's outputs, seen from COM4, are the toggles' too.
-        QVERIFY(Modul1::OPENCOM(Port::settings(4)) != 0);
+        QVERIFY(Modul1::opened(Modul1::OPENCOM(Port::settings(4))));
         QCOMPARE(Modul1::DSR(), 1);
         QCOMPARE(Modul1::CTS(), 0);
-        QVERIFY(Modul1::OPENCOM(Port::settings(3)) != 0);
+        QVERIFY(Modul1::opened(Modul1::OPENCOM(Port::settings(3))));
     }
 }
 
