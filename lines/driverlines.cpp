@@ -37,7 +37,7 @@ std::optional<std::int16_t> takeAllEdges(std::vector<Modul1::Edge> &edges, std::
     return result;
 }
 
-WiringTest::Lines::Told DriverLines::changes(std::array<int, WiringTest::kInputCount> &counted)
+WiringTest::Driver::Told DriverLines::changes(std::array<int, WiringTest::kInputCount> &counted)
 {
     std::vector<Modul1::Edge> edges;
     const std::optional<std::int16_t> result = takeAllEdges(edges);

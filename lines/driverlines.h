@@ -12,10 +12,10 @@
 std::optional<std::int16_t> takeAllEdges(std::vector<Modul1::Edge> &edges,
                                          std::int16_t atOnce = 256);
 
-class DriverLines final : public WiringTest::Lines
+class DriverLines final : public WiringTest::Driver
 {
 public:
-    explicit DriverLines(::Lines *monitor = nullptr) : m_monitor(monitor) {}
+    explicit DriverLines(Lines *monitor = nullptr) : m_monitor(monitor) {}
 
     bool select(int port) override;
     void set(WiringTest::Output output, int level) override;
@@ -25,7 +25,7 @@ public:
     bool late(int port) override;
 
 private:
-    ::Lines *m_monitor;
+    Lines *m_monitor;
     std::int64_t m_readTime = 0;
-    ::Lines::Reads m_reads{};
+    Lines::Reads m_reads{};
 };

@@ -12,8 +12,8 @@ const std::array<const char *, WiringTest::kInputCount> kInputNames = {"DCD", "D
 
 } // namespace
 
-WiringTest::WiringTest(Lines &lines, Clock &clock, int port, int other)
-    : m_lines(lines), m_clock(clock), m_ports{port}
+WiringTest::WiringTest(Driver &driver, Clock &clock, int port, int other)
+    : m_driver(driver), m_clock(clock), m_ports{port}
 {
     if (other != 0 && other != port) m_ports.push_back(other);
 }
@@ -22,7 +22,7 @@ void WiringTest::start(std::function<void(const QStringList &)> done)
 {
     m_done = std::move(done);
     const bool late = std::any_of(m_ports.begin(), m_ports.end(),
-                                  [this](int port) { return m_lines.late(port); });
+                                  [this](int port) { return m_driver.late(port); });
     m_wait = late ? kLateWait : kWait;
     m_running = true;
     ++m_run;
@@ -45,9 +45,9 @@ void WiringTest::step()
     const std::size_t outputs = kOutputCount * m_ports.size();
     if (m_step == 0) {
         for (int port : m_ports) {
-            if (!m_lines.select(port)) return fail(port);
+            if (!m_driver.select(port)) return fail(port);
             for (int o = 0; o < kOutputCount; ++o)
-                m_lines.set(static_cast<Output>(o), 0);
+                m_driver.set(static_cast<Output>(o), 0);
         }
     } else {
         const std::size_t within = (m_step - 1) % (2 * outputs);
@@ -65,8 +65,8 @@ void WiringTest::step()
 void WiringTest::drive(std::size_t output, int level)
 {
     const int port = m_ports[output / kOutputCount];
-    if (!m_lines.select(port)) return fail(port);
-    m_lines.set(static_cast<Output>(output % kOutputCount), level);
+    if (!m_driver.select(port)) return fail(port);
+    m_driver.set(static_cast<Output>(output % kOutputCount), level);
 }
 
 // Reads every input of every tested port once, with their changes.
@@ -75,19 +75,19 @@ bool WiringTest::sample()
     Sample s;
     for (int port : m_ports) {
         std::array<int, kInputCount> level{}, changes{};
-        if (!m_lines.select(port)) return fail(port), false;
+        if (!m_driver.select(port)) return fail(port), false;
         for (int i = 0; i < kInputCount; ++i) {
-            const int read = m_lines.read(static_cast<Input>(i));
+            const int read = m_driver.read(static_cast<Input>(i));
             if (read < 0) return fail(port), false;
             level[static_cast<std::size_t>(i)] = read > 0 ? 1 : 0;
         }
-        switch (m_lines.changes(changes)) {
-        case Lines::kGone:
+        switch (m_driver.changes(changes)) {
+        case Driver::kGone:
             return fail(port), false;
-        case Lines::kUntold:
+        case Driver::kUntold:
             changes.fill(-1);
             break;
-        case Lines::kCounted:
+        case Driver::kCounted:
             break;
         }
         s.level.push_back(level);

@@ -1,7 +1,7 @@
 // The wiring test: drives each output of a port (and of a second port at
 // the other end of a cable) in turn, reads every input after each change,
 // and tells which output reaches which input and what the wiring is. It
-// knows no widget, no timer and no driver: it drives `Lines` and waits on
+// knows no widget, no timer and no driver: it drives `Driver` and waits on
 // `Clock`, so that a table can play any wiring to it.
 #pragma once
 
@@ -20,10 +20,10 @@ public:
     enum Input { kDcd, kDsr, kCts, kRi, kInputCount };
 
     // What the test drives and reads.
-    class Lines
+    class Driver
     {
     public:
-        virtual ~Lines() = default;
+        virtual ~Driver() = default;
         // Makes `port` the one the other calls act on; false when it cannot
         // be opened.
         virtual bool select(int port) = 0;
@@ -54,7 +54,7 @@ public:
 
     // Tests `port` alone (a plug on it, or nothing), or with `other`, 0 for
     // none, at the other end of a cable.
-    WiringTest(Lines &lines, Clock &clock, int port, int other = 0);
+    WiringTest(Driver &driver, Clock &clock, int port, int other = 0);
 
     // Runs the test; `done` is called with the result's lines when it ends.
     void start(std::function<void(const QStringList &result)> done);
@@ -76,7 +76,7 @@ private:
     QStringList judge() const;
     bool follows(std::size_t input, std::size_t output, int whenActive) const;
 
-    Lines &m_lines;
+    Driver &m_driver;
     Clock &m_clock;
     std::vector<int> m_ports;
     int m_wait = kWait;

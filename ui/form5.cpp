@@ -4,7 +4,6 @@
 #include "form1.h"
 #include "look.h"
 #include "messagebox.h"
-#include "modul1.h"
 #include "ports.h"
 
 #include <QComboBox>

@@ -13,7 +13,7 @@ namespace
 // it comes from: "0", "1", an output of COM3 or COM4 ("a.DTR", "b.RTS"),
 // inverted with "~"; "flicker" moves by itself, "pulse" reads 1 and pulses
 // between the reads; "fail@n" stops answering after n reads.
-class Played final : public WiringTest::Lines, public WiringTest::Clock
+class Played final : public WiringTest::Driver, public WiringTest::Clock
 {
 public:
     Played(QStringList sources, bool late) : m_sources(std::move(sources)), m_late(late) {}
