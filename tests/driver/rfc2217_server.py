@@ -7,9 +7,12 @@ Listens on 127.0.0.1:PORT (0 or none: a free port), prints "port N" and
 serves one client after another until it is ended:
 
   pyserial  pyserial's own server (serial.rfc2217.PortManager) over its
-            loop:// port, whose CTS follows RTS and DSR follows DTR; the lines
-            are looked at every 10 ms, as pyserial's example server does.
-            Each SET-CONTROL the client sends is printed ("control N").
+            loop:// port, whose CTS follows RTS and DSR follows DTR (DCD is
+            always on); the lines are looked at every 10 ms. Each SET-CONTROL
+            the client sends is printed ("control N").
+  pyserial-break  the same, but the client's first break ends its
+            connection ("dropped"), and the server is away for a second;
+            then it serves a fresh loop:// port again.
   silent    accepts and says nothing.
   drop      agrees, reports DSR and CTS active, and closes the connection.
   garbage   agrees, reports all lines inactive, then sends a megabyte of
@@ -37,6 +40,13 @@ def report(state):
 
 def agree(conn):
     conn.sendall(bytes([IAC, DO, COM_PORT]))
+
+
+class Dropped(Exception):
+    pass
+
+
+dropping = {"armed": False, "away": False}
 
 
 def serve_pyserial(conn):
@@ -73,6 +83,11 @@ def serve_pyserial(conn):
     def told(suboption):
         if suboption[:2] == set_control:
             print("control", suboption[2], flush=True)
+            if suboption[2] == 5 and dropping["armed"]:
+                dropping["armed"] = False
+                dropping["away"] = True
+                print("dropped", flush=True)
+                raise Dropped()
         original(suboption)
 
     manager._telnet_process_subnegotiation = told
@@ -83,7 +98,7 @@ def serve_pyserial(conn):
                 break
             for _ in manager.filter(data):
                 pass
-    except OSError:
+    except (OSError, Dropped):
         pass
     done.set()
     watcher.join()
@@ -116,24 +131,31 @@ def serve_garbage(conn):
         pass
 
 
+def listen(port):
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", port))
+    listener.listen(1)
+    listener.settimeout(0.5)
+    return listener
+
+
 def main():
     mode = sys.argv[1]
-    if mode == "pyserial":
+    if mode.startswith("pyserial"):
         try:
             import serial.rfc2217  # noqa: F401
         except ImportError:
             print("pyserial (python3-serial) is missing", flush=True)
             sys.exit(77)
-    serve = {"pyserial": serve_pyserial, "silent": serve_silent, "drop": serve_drop,
-             "garbage": serve_garbage}[mode]
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", int(sys.argv[2]) if len(sys.argv) > 2 else 0))
-    listener.listen(1)
-    print("port", listener.getsockname()[1], flush=True)
+    serve = {"pyserial": serve_pyserial, "pyserial-break": serve_pyserial,
+             "silent": serve_silent, "drop": serve_drop, "garbage": serve_garbage}[mode]
+    dropping["armed"] = mode == "pyserial-break"
+    listener = listen(int(sys.argv[2]) if len(sys.argv) > 2 else 0)
+    port = listener.getsockname()[1]
+    print("port", port, flush=True)
     # Ends with the test that started it, even when that test is killed.
     parent = os.getppid()
-    listener.settimeout(0.5)
     while os.getppid() == parent:
         try:
             conn, _ = listener.accept()
@@ -146,6 +168,12 @@ def main():
         except OSError:
             pass
         conn.close()
+        if dropping["away"]:
+            # Away: connections are refused for a second.
+            dropping["away"] = False
+            listener.close()
+            time.sleep(1)
+            listener = listen(port)
 
 
 if __name__ == "__main__":

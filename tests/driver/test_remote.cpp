@@ -1,13 +1,19 @@
 // Ports on another machine, without a server: the rfc2217:// address, the
 // telnet reading of what a server sends, the changes between two reports,
-// and what COMSTATUS tells of such a port without connecting.
+// and what COMSTATUS tells of such a port without connecting. Then, where a
+// harness started one (tests/windows/remote_wine.sh, for Windows under
+// wine), against pyserial's server.
 #include "network/address.h"
 #include "network/telnet.h"
 #include "testenv.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace rscom;
@@ -20,6 +26,11 @@ struct AddressRow {
     const char *host; // nullptr: not a valid address
     int port;
 };
+
+void PrintTo(const AddressRow &row, std::ostream *os)
+{
+    *os << row.value;
+}
 
 class RemoteAddresses : public testing::TestWithParam<AddressRow>
 {
@@ -187,6 +198,11 @@ struct ChangeRow {
     std::array<int, 4> changes; // DCD, DSR, CTS, RI
 };
 
+void PrintTo(const ChangeRow &row, std::ostream *os)
+{
+    *os << int{row.before} << " to " << int{row.after};
+}
+
 class ReportChanges : public testing::TestWithParam<ChangeRow>
 {
 };
@@ -213,6 +229,11 @@ struct StatusRow {
     const char *detail;
 };
 
+void PrintTo(const StatusRow &row, std::ostream *os)
+{
+    *os << row.value;
+}
+
 class RemoteStatus : public testing::TestWithParam<StatusRow>
 {
 };
@@ -238,5 +259,42 @@ INSTANTIATE_TEST_SUITE_P(
                               "rfc2217://[::1]:1\tsíťový port RFC 2217\t\t\t\t\t"},
                     StatusRow{"rfc2217://127.0.0.1", RSCOM_MISSING, "\t\t\t\t\t\t"},
                     StatusRow{"rfc2217://::1:2217", RSCOM_MISSING, "\t\t\t\t\t\t"}));
+
+bool eventually(const std::function<bool()> &holds, int ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!holds()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// rfc2217_server.py pyserial-break at RSCOM_TEST_RFC2217: loop:// behind it
+// (DCD on, DSR follows DTR, CTS follows RTS); the first break ends the
+// connection, and the server is away for a second. The harness checks what
+// the server was sent after that: the outputs as last set, with no change
+// between.
+TEST(RemoteServer, OutputsComeBackAsInputsAndAfterALoss)
+{
+    // A copy: setting variables may move the environment.
+    const char *given = std::getenv("RSCOM_TEST_RFC2217");
+    const std::string address = given == nullptr ? "" : given;
+    if (address.empty()) GTEST_SKIP() << "no server: tests/windows/remote_wine.sh starts one";
+    mapNoPorts();
+    mapPort(1, address);
+    ASSERT_NE(OPENCOM("COM1,9600,N,8,1"), 0);
+    DTR(1);
+    EXPECT_TRUE(eventually([] { return lines() == Lines{1, 1, 0, 0}; }, 2000));
+    RTS(1);
+    EXPECT_TRUE(eventually([] { return lines() == Lines{1, 1, 1, 0}; }, 2000));
+    RTS(0);
+    EXPECT_TRUE(eventually([] { return lines() == Lines{1, 1, 0, 0}; }, 2000));
+    TXD(1);
+    EXPECT_TRUE(eventually([] { return lines() == Lines{-1, -1, -1, -1}; }, 2000));
+    // A fresh loop:// has RTS on: CTS off shows that the driver set it again.
+    EXPECT_TRUE(eventually([] { return lines() == Lines{1, 1, 0, 0}; }, 4000));
+    CLOSECOM();
+}
 
 } // namespace
