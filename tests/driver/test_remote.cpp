@@ -255,6 +255,8 @@ INSTANTIATE_TEST_SUITE_P(
     Table, RemoteStatus,
     testing::Values(StatusRow{"rfc2217://127.0.0.1:1", RSCOM_AVAILABLE,
                               "rfc2217://127.0.0.1:1\tsíťový port RFC 2217\t\t\t\t\t"},
+                    StatusRow{"rfc2217://localhost:1", RSCOM_AVAILABLE,
+                              "rfc2217://localhost:1\tsíťový port RFC 2217\t\t\t\t\t"},
                     StatusRow{"rfc2217://[::1]:1", RSCOM_AVAILABLE,
                               "rfc2217://[::1]:1\tsíťový port RFC 2217\t\t\t\t\t"},
                     StatusRow{"rfc2217://127.0.0.1", RSCOM_MISSING, "\t\t\t\t\t\t"},

@@ -180,6 +180,13 @@ TEST_F(RemoteServers, OutputsComeBackAsInputs)
     EXPECT_EQ(edges[3].line, RSCOM_LINE_CTS);
     EXPECT_EQ(edges[3].level, 0);
     EXPECT_EQ(edges[3].count, edges[1].count + 1);
+    // Opened again: the settings again, over the same connection, and the
+    // outputs as they are.
+    DTR(1);
+    server.lines();
+    ASSERT_NE(open(server), 0);
+    EXPECT_EQ(server.lines(), std::vector<std::string>{"control 1"});
+    EXPECT_EQ(lines(), (Lines{1, 1, 0, 0}));
 }
 
 TEST_F(RemoteServers, LostConnectionBringsOutputsBack)
