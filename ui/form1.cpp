@@ -56,11 +56,6 @@ std::int16_t level(const QPushButton *toggle)
     return toggle->isChecked() ? 1 : 0;
 }
 
-bool known(std::int16_t level)
-{
-    return level == 0 || level == 1;
-}
-
 } // namespace
 
 Form1::Form1()
@@ -115,22 +110,15 @@ Form1::Form1()
 void Form1::setPortTitle(int port)
 {
     setWindowTitle(Port::title(port));
-    // Selecting the port again (the chooser and the dialog mirror each
-    // other) goes on with its record.
-    const bool switched = port != m_port || !m_record.started();
     m_port = port;
-    if (switched) m_record.switchPort(LineRecord::now(), port);
+    const bool switched = m_lines.switchPort(LineRecord::now(), port);
     Modul1::TXD(level(Check1));
-    m_record.set(LineRecord::now(), LineRecord::kTxd, level(Check1));
+    m_lines.sent(LineRecord::now(), LineRecord::kTxd, level(Check1));
     Modul1::DTR(level(Check2));
-    m_record.set(LineRecord::now(), LineRecord::kDtr, level(Check2));
+    m_lines.sent(LineRecord::now(), LineRecord::kDtr, level(Check2));
     Modul1::RTS(level(Check3));
-    m_record.set(LineRecord::now(), LineRecord::kRts, level(Check3));
-    // The new port's counts, as far as they were told; its edges judge no
-    // pulse against the reads of the port before.
+    m_lines.sent(LineRecord::now(), LineRecord::kRts, level(Check3));
     if (switched) {
-        m_counts[port].late.fill(std::nullopt);
-        m_switched = true;
         showCounts();
         // The marks were the other port's pulses.
         for (std::size_t i = 0; i < 4; ++i) {
@@ -168,19 +156,20 @@ void Form1::Check3_Click()
 void Form1::sendToggle(QPushButton *toggle, int line, void (*send)(std::int16_t))
 {
     send(level(toggle));
-    m_record.set(LineRecord::now(), line, level(toggle));
+    m_lines.sent(LineRecord::now(), line, level(toggle));
     toggle->setText(toggle->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void Form1::Timer1_Timer()
 {
-    const std::array<std::int16_t, 4> before = m_shown;
     const std::int64_t readTime = LineRecord::now();
     showLevel(Label1, m_shown[0], Modul1::DCD());
     showLevel(Label3, m_shown[1], Modul1::DSR());
     showLevel(Label4, m_shown[2], Modul1::CTS());
     showLevel(Label5, m_shown[3], Modul1::RI());
-    takeEdges(readTime, before);
+    std::vector<Modul1::Edge> edges;
+    const std::optional<std::int16_t> result = takeEdges(edges);
+    showTick(m_lines.take(readTime, m_shown, result, edges));
     BlinkOn = !BlinkOn;
     Shape1->setFillColor(BlinkOn ? Look::kDarkOrange : Look::kDarkRed);
 }
@@ -195,11 +184,9 @@ void Form1::showLevel(QLabel *label, std::int16_t &shown, std::int16_t level)
     label->adjustSize();
 }
 
-// The changes since the last tick: into the record, the counts and the
-// marks. Without them the record takes the reads.
-void Form1::takeEdges(std::int64_t readTime, const std::array<std::int16_t, 4> &before)
+// The changes since the last tick, as many as the driver has.
+std::optional<std::int16_t> Form1::takeEdges(std::vector<Modul1::Edge> &edges)
 {
-    std::vector<Modul1::Edge> edges;
     std::optional<std::int16_t> result;
     // A driver that keeps a buffer full is still asked no more than this.
     for (int call = 0; call < 1024; ++call) {
@@ -207,90 +194,22 @@ void Form1::takeEdges(std::int64_t readTime, const std::array<std::int16_t, 4> &
         result = Modul1::EDGES(edges, kEdgesAtOnce);
         if (!result || *result < kEdgesAtOnce || edges.size() == had) break;
     }
-    const bool told = result && *result >= 0;
-    Counts &counts = m_counts[m_port];
-    if (!told) {
-        for (std::size_t i = 0; i < 4; ++i)
-            m_record.set(readTime, LineRecord::kDcd + static_cast<int>(i), m_shown[i]);
-        // A port that cannot tell, or a driver without EDGES: no counts.
-        if (!result || *result == Modul1::kEdgesUntold) {
-            counts.told = false;
-            showCounts();
-        }
-        return;
-    }
-
-    std::array<std::vector<Modul1::Edge>, 4> byLine;
-    for (const Modul1::Edge &edge : edges) {
-        if (edge.line < Modul1::kLineDcd || edge.line > Modul1::kLineRi) continue;
-        const std::size_t i = static_cast<std::size_t>(edge.line - Modul1::kLineDcd);
-        const std::int32_t last = byLine[i].empty() ? counts.count[i] : byLine[i].back().count;
-        const int line = LineRecord::kDcd + static_cast<int>(i);
-        if (edge.count - last > 1)
-            m_record.jump(edge.time, line, edge.level);
-        else
-            m_record.set(edge.time, line, edge.level);
-        byLine[i].push_back(edge);
-    }
-    // Lines the record does not know yet (after a port switch) and that did
-    // not change: as read.
-    for (std::size_t i = 0; i < 4; ++i) {
-        const int line = LineRecord::kDcd + static_cast<int>(i);
-        if (byLine[i].empty() && m_record.levels()[static_cast<std::size_t>(line)] < 0)
-            m_record.set(readTime, line, m_shown[i]);
-    }
-    const bool first = !counts.told;
-    counts.told = true;
-    noteChanges(before, byLine);
-    if (first || !edges.empty()) showCounts();
+    return result;
 }
 
-// A line that went to a level and came back between two reads pulsed
-// unseen: its count grew by two more than the reads show. An edge that came
-// between the read and EDGES (its level is not yet the read's) is judged at
-// the next tick, and one that comes later than the read that saw it evens
-// out then.
-void Form1::noteChanges(const std::array<std::int16_t, 4> &before,
-                        std::array<std::vector<Modul1::Edge>, 4> &edges)
+void Form1::showTick(const Lines::Tick &tick)
 {
-    Counts &c = m_counts[m_port];
-    const bool switched = std::exchange(m_switched, false);
-    for (std::size_t i = 0; i < 4; ++i) {
-        std::int32_t counted = c.late[i].value_or(0);
-        c.late[i].reset();
-        std::int32_t last = c.count[i];
-        std::int32_t lastDelta = 0;
-        for (const Modul1::Edge &edge : edges[i]) {
-            // Never back, the driver promises; one change if it went.
-            lastDelta = edge.count > last ? edge.count - last : 1;
-            counted += lastDelta;
-            last = std::max(last, edge.count);
-        }
-        c.count[i] = last;
-        const std::int16_t now = m_shown[i];
-        if (!edges[i].empty() && known(now) && edges[i].back().level != now) {
-            c.late[i] = lastDelta;
-            counted -= lastDelta;
-        }
-        if (switched || !known(before[i]) || !known(now)) {
-            c.unseen[i] = 0;
-            continue;
-        }
-        const std::int32_t seen = before[i] != now ? 1 : 0;
-        c.unseen[i] = std::max(c.unseen[i] + counted - seen, -1);
-        if (c.unseen[i] >= 2) {
-            mark(static_cast<int>(i));
-            c.unseen[i] %= 2;
-        }
-    }
+    for (std::size_t i = 0; i < 4; ++i)
+        if (tick.missed[i]) mark(static_cast<int>(i));
+    if (tick.countsChanged) showCounts();
 }
 
 void Form1::showCounts()
 {
-    const Counts &c = m_counts[m_port];
+    const std::optional<Lines::Counts> counts = m_lines.counts();
     for (std::size_t i = 0; i < 4; ++i) {
         m_readouts[i]->setToolTip(
-            c.told ? QStringLiteral("Změn od otevření portu: %1").arg(c.count[i]) : QString());
+            counts ? QStringLiteral("Změn od otevření portu: %1").arg((*counts)[i]) : QString());
     }
 }
 

@@ -2,21 +2,15 @@
 // tick and drives TxD, DTR and RTS from its three toggles.
 #pragma once
 
-#include "linerecord.h"
+#include "lines.h"
 #include "registry.h"
 
 #include <QBasicTimer>
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <vector>
-
-namespace Modul1
-{
-struct Edge;
-}
 
 class IndicatorBar;
 class PollTimer;
@@ -44,8 +38,8 @@ public:
     void setInterval(int milliseconds);
 
     // What the lines did since the first port was opened: the timeline
-    // draws it, and it outlives the timeline's window.
-    LineRecord &record() { return m_record; }
+    // draws and saves it, and it outlives the timeline's window.
+    Lines &lines() { return m_lines; }
 
     // Whether read-out 0 to 3 (DCD, DSR, CTS, RI) marks a pulse that the
     // reads missed: its digit is orange for a second.
@@ -71,9 +65,8 @@ private:
 
     void showLevel(QLabel *label, std::int16_t &shown, std::int16_t level);
     void sendToggle(QPushButton *toggle, int line, void (*send)(std::int16_t));
-    void takeEdges(std::int64_t readTime, const std::array<std::int16_t, 4> &before);
-    void noteChanges(const std::array<std::int16_t, 4> &before,
-                     std::array<std::vector<Modul1::Edge>, 4> &edges);
+    std::optional<std::int16_t> takeEdges(std::vector<Modul1::Edge> &edges);
+    void showTick(const Lines::Tick &tick);
     void showCounts();
     void mark(int input);
     void showTimeline();
@@ -88,21 +81,9 @@ private:
     bool BlinkOn = false;
     int m_port = 0;
     // The levels the read-outs show: DCD, DSR, CTS, RI.
-    std::array<std::int16_t, 4> m_shown{};
+    Lines::Reads m_shown{};
 
-    LineRecord m_record;
-    // What the driver told of each port's input lines, kept across port
-    // switches as the driver keeps its records.
-    struct Counts {
-        bool told = false;                   // EDGES answered for this port
-        std::array<std::int32_t, 4> count{}; // the last count of each line
-        // Changes counted but not seen by the reads: two make a missed pulse.
-        std::array<std::int32_t, 4> unseen{};
-        // An edge that came after its tick's read, judged at the next tick.
-        std::array<std::optional<std::int32_t>, 4> late;
-    };
-    std::map<int, Counts> m_counts;
-    bool m_switched = false;
+    Lines m_lines;
     std::array<QLabel *, 4> m_readouts{};
     std::array<QBasicTimer, 4> m_mark;
 };

@@ -7,13 +7,10 @@
 #include "ports.h"
 #include "timelineview.h"
 
-#include <QDateTime>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSignalBlocker>
@@ -33,7 +30,7 @@ int milliseconds(std::int64_t microseconds)
 
 } // namespace
 
-Form4::Form4()
+Form4::Form4() : m_lines(Registry::get<Form1>()->lines())
 {
     setObjectName(QStringLiteral("Form4"));
     setWindowFlags(Qt::Window);
@@ -41,7 +38,7 @@ Form4::Form4()
     setFont(Look::sansSerif());
     Look::colour(this, Look::kBlack, Look::kOrange);
 
-    Picture1 = new TimelineView(Registry::get<Form1>()->record(), this);
+    Picture1 = new TimelineView(m_lines.record(), this);
     Picture1->setObjectName(QStringLiteral("Picture1"));
     HScroll1 = new QScrollBar(Qt::Horizontal, this);
     HScroll1->setObjectName(QStringLiteral("HScroll1"));
@@ -89,7 +86,7 @@ void Form4::showRange(bool byUser)
         !m_barShown.hasExpired(kBarMilliseconds))
         return;
     m_barShown.start();
-    const LineRecord &record = Registry::get<Form1>()->record();
+    const LineRecord &record = m_lines.record();
     const std::int64_t origin = record.originTime();
     const int span = milliseconds(static_cast<std::int64_t>(Picture1->span()));
     const int first = std::min(milliseconds(record.startTime() - origin) + span,
@@ -109,7 +106,7 @@ void Form4::HScroll1_Change(int value)
         Picture1->setLive();
         return;
     }
-    const std::int64_t origin = Registry::get<Form1>()->record().originTime();
+    const std::int64_t origin = m_lines.record().originTime();
     Picture1->showUntil(origin + std::int64_t{value} * 1000);
 }
 
@@ -132,18 +129,10 @@ void Form4::Command1_Click()
 
 bool Form4::saveTo(const QString &path)
 {
-    const LineRecord &record = Registry::get<Form1>()->record();
-    // Written beside the old file and renamed over it: whole or nothing.
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        if (QFileInfo(path).suffix().compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0)
-            record.writeCsv(file);
-        else
-            record.writeVcd(file, QDateTime::currentDateTime(),
-                            Look::kProductName + QLatin1Char(' ') + QStringLiteral(LINTARA_VERSION),
-                            LineRecord::now());
-        if (file.commit()) return true;
-    }
-    showMessage(QStringLiteral("Soubor nelze uložit: %1\n%2").arg(path, file.errorString()), true);
+    QString error;
+    if (m_lines.saveAs(
+            path, Look::kProductName + QLatin1Char(' ') + QStringLiteral(LINTARA_VERSION), error))
+        return true;
+    showMessage(QStringLiteral("Soubor nelze uložit: %1\n%2").arg(path, error), true);
     return false;
 }

@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 
+class Lines;
 class QPushButton;
 class QScrollBar;
 class TimelineView;
@@ -39,6 +40,8 @@ private:
     void HScroll1_Change(int value);
     void showRange(bool byUser = true);
 
+    // The monitor's: what the lines did.
+    Lines &m_lines;
     TimelineView *Picture1;
     QScrollBar *HScroll1;
     QPushButton *Command1;

@@ -27,11 +27,12 @@
  *       "loopback"         a virtual port with a test plug (see below)
  *       "generator"        a virtual port whose inputs move by themselves (see below)
  *       "none"             no port: OPENCOM returns 0
-       "rfc2217://host:port"  a serial port on another machine, served over
-                          telnet with the Com Port Control Option (RFC 2217),
-                          as ser2net and pyserial serve it (see below)
- *   - Windows, RSCOM_COMn unset: the port COMn itself (\\.\COMn); see "On
- *     Windows" below for the names RSCOM_COMn may give there.
+ *       "rfc2217://host:port"  a serial port on another machine, served over
+ *                          telnet with the Com Port Control Option (RFC 2217),
+ *                          as ser2net and pyserial serve it (see below)
+ *   - Windows, RSCOM_COMn unset: the ports Windows has, numbered as on Linux
+ *     (below); see "On Windows" for how they are found and for the names
+ *     RSCOM_COMn may give there.
  *   - Linux, RSCOM_COMn unset: the serial devices the system has, found in
  *     /sys/class/tty without opening any of them, numbered as Windows does:
  *       a built-in UART ttySk is COM(k+1); a slot with no UART behind it
@@ -140,21 +141,52 @@
  * lines last set.
  *
  * On Windows (rscom.dll):
- *   - A port is opened with Windows' own functions: CreateFile on \\.\COMn,
- *     which Windows grants to one program at a time, so that a port another
- *     program has open is refused before anything touches it; SetCommState
- *     with the settings and no flow control of any kind; TxD is
- *     SetCommBreak/ClearCommBreak, DTR and RTS are EscapeCommFunction, and the
- *     inputs come from GetCommModemStatus (DCD is its RLSD).
+ *   - A port is opened with Windows' own functions: CreateFile on its Windows
+ *     name (\\.\COM7), which Windows grants to one program at a time, so
+ *     that a port another program has open is refused before anything
+ *     touches it; SetCommState with the settings and no flow control of any
+ *     kind; TxD is SetCommBreak/ClearCommBreak, DTR and RTS are
+ *     EscapeCommFunction, and the inputs come from GetCommModemStatus (DCD is
+ *     its RLSD).
  *   - A port's own driver may raise DTR and RTS the moment the port is opened
  *     (Windows' serial driver and many USB adapters' drivers do): OPENCOM
  *     makes them inactive with its first SetCommState. Applying the settings
  *     again to a port the driver holds never moves DTR or RTS.
  *   - 5 data bits with 2 stop bits go out with 1.5 stop bits, as a UART sends
  *     them when asked for 2 on any system; Windows takes them no other way.
+ *   - Which port is COMn, RSCOM_COMn unset: the driver finds the ports
+ *     Windows has now, without opening any: the devices SetupAPI lists
+ *     (the COM-port interface GUID_DEVINTERFACE_COMPORT and the Ports class,
+ *     printer ports left out), with their PortName, friendly name, maker
+ *     (SPDRP_MFG) and instance IDs, and the ports that only
+ *     HKLM\HARDWARE\DEVICEMAP\SERIALCOMM lists (virtual port pairs, some
+ *     multi-port cards), known by their name alone. It looks again at most
+ *     every two seconds, so that a probe of COM1 to COM5 looks once; a port
+ *     plugged in is seen within two seconds. They are numbered as on Linux:
+ *       a port Windows names COM1 to COM5 keeps its number;
+ *       every other port takes the lowest free number and keeps it, new
+ *         ports in the order of Windows' names (COM7 before COM12). A port
+ *         is known by its USB serial number where it has one (the last part
+ *         of the USB device's instance ID, when Windows took it from the
+ *         device), as "usb 0403:6001 serial A12345", with " interface 00"
+ *         for a function of a composite device; else by its device instance
+ *         ID, "device USB\VID_1A86&PID_7523\5&2C3D4E5F&0&1" (which names the
+ *         USB socket); else by its Windows name, "port CNCA0";
+ *       numbers and ports that RSCOM_COMn variables name are left out, and
+ *         when none of COM1 to COM5 is free, a new port takes the number of
+ *         the absent port seen longest ago; a port Windows itself names COM1
+ *         to COM5 takes its number from a remembered port that held it.
+ *     The numbers are remembered in %LOCALAPPDATA%\rscom\ports, with the
+ *     lines and rules of the Linux file (it may end its lines in CR LF),
+ *     locked with LockFileEx on ports.lock beside it while it is written.
  *   - RSCOM_COMn names a port as Windows does: COM7, com7 or \\.\COM7, or a
  *     port of another name such as CNCA0. A value with a path in it (a file, a
- *     drive) names no port. COMSTATUS's path field is the port's name, "COM7".
+ *     drive) names no port. COMSTATUS's path field is the port's name, "COM7",
+ *     and its product, maker and serial fields are what Windows tells: the
+ *     friendly name without " (COM7)", SPDRP_MFG (left empty where Windows
+ *     names no maker, "(Standard port types)"), the USB serial number.
+ *     A numbered port that is out (unplugged) is RSCOM_MISSING with every
+ *     detail field empty.
  *   - COMSTATUS asks Windows whether the port exists without opening it
  *     (QueryDosDevice). To tell whether it is free it then opens the port and
  *     closes it at once: CreateFile, GetCommState (which only reads the
@@ -164,10 +196,12 @@
  *     port: a device on the line may see them pulse. A port another program
  *     has open is not opened (Windows refuses) and is RSCOM_IN_USE, without
  *     the program's name; a device that is no serial port (NUL) is
- *     RSCOM_NOT_SERIAL. RSCOM_NO_PERMISSION and RSCOM_CONSOLE do not occur,
- *     and the product, maker and serial number are not told.
- *   - Opening a Bluetooth serial port makes Windows connect to its device,
- *     which may take seconds; OPENCOM and COMSTATUS wait for it.
+ *     RSCOM_NOT_SERIAL. RSCOM_NO_PERMISSION and RSCOM_CONSOLE do not occur.
+ *   - Bluetooth ports (enumerator BTHENUM): opening one makes Windows connect
+ *     to its device, which may take many seconds. COMSTATUS never opens one:
+ *     it answers RSCOM_AVAILABLE, and its maker field says "Bluetooth". The
+ *     port may still be in use by another program or its device be out of
+ *     reach; OPENCOM tells, and waits for the connection as a plain open.
  *   - On 32-bit Windows the entries are __stdcall and exported under their
  *     plain names (OPENCOM, not OPENCOM@4), as programs ask GetProcAddress for
  *     them; the import library serves programs that link it with this header.

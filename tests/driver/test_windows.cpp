@@ -2,16 +2,21 @@
 // the settings and lines a port gets (over a port the test plays, since no
 // real one is at hand), a port that is unplugged and comes back, and what
 // Windows itself answers for ports that are not there.
+#include "core/naming.h"
 #include "core/platform.h"
 #include "core/porttable.h"
 #include "testenv.h"
+#include "win/ports.h"
 #include "win/serial.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -199,11 +204,6 @@ const std::wstring kPath = L"\\\\.\\COM3";
 
 TEST(WindowsNames, PortsAreKnownByTheirWindowsName)
 {
-    const Target com7 = defaultTarget(7);
-    EXPECT_EQ(com7.kind, Target::Kind::Device);
-    EXPECT_EQ(com7.path, "\\\\.\\COM7");
-    EXPECT_EQ(com7.identity, "COM7");
-
     for (const char *given : {"COM12", "com12", "\\\\.\\COM12", "\\\\.\\cOm12"}) {
         const Target named = namedTarget(given);
         EXPECT_EQ(named.path, "\\\\.\\COM12") << given;
@@ -535,7 +535,7 @@ TEST(WindowsPort, UnpluggedAndBackThroughThePortTable)
     PlayedPort port;
     port.raisesLinesOnOpen = false; // what comes back is what the table sets
     PortTable::Clock::time_point now{};
-    PortTable table([](int n) { return defaultTarget(n); },
+    PortTable table([](int n) { return namedTarget("COM" + std::to_string(n)); },
                     [&](const Target &target) {
                         const std::wstring path(target.path.begin(), target.path.end());
                         return openSerialPort(path, port);
@@ -560,6 +560,188 @@ TEST(WindowsPort, UnpluggedAndBackThroughThePortTable)
     EXPECT_TRUE(port.dtr);
     EXPECT_TRUE(port.rts);
     EXPECT_EQ(port.dcb.BaudRate, 1200u);
+}
+
+// A machine's ports as SetupAPI lists them, plugged in and out step by step;
+// SERIALCOMM lists them all, and virtual ports of its own.
+class PlayedMachine final : public PortListCalls
+{
+public:
+    std::vector<PnpPort> plugAndPlayPorts() override
+    {
+        ++looks;
+        return devices;
+    }
+    std::vector<std::string> serialComm() override
+    {
+        std::vector<std::string> names = virtualPorts;
+        for (const PnpPort &device : devices)
+            names.push_back(device.name);
+        return names;
+    }
+
+    std::vector<PnpPort> devices;
+    std::vector<std::string> virtualPorts;
+    int looks = 0;
+};
+
+// A device of the Ports class, its friendly name ending in " (COM7)".
+PnpPort device(const std::string &name, const std::string &product, const std::string &maker,
+               std::vector<std::string> ids)
+{
+    return {name, product + " (" + name + ")", maker, std::move(ids)};
+}
+
+// The numbers with each port's detail fields as COMSTATUS gives them (path,
+// product, maker, serial: what the tooltip shows), and the numbers' file,
+// after each step of a user's week.
+TEST(WindowsNumbers, PortsAreFoundNumberedDescribedAndRemembered)
+{
+    wchar_t temp[MAX_PATH];
+    ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring local =
+        temp + std::wstring(L"lintara-") + std::to_wstring(::GetCurrentProcessId());
+    ::CreateDirectoryW(local.c_str(), nullptr);
+    setVariable("LOCALAPPDATA", std::string(local.begin(), local.end()));
+    for (int n = 1; n <= 9; ++n)
+        unsetVariable("RSCOM_COM" + std::to_string(n));
+    PlayedMachine machine;
+    PlayedPort port;
+    PortTable::Clock::time_point now{};
+    std::int64_t seconds = 0;
+    WindowsPorts ports(
+        machine, [&] { return now; }, [&] { return seconds; });
+    PortTable table(
+        [&](int n) {
+            const std::optional<Target> mapped = mappedTarget(n);
+            return mapped ? *mapped : ports.target(n);
+        },
+        [&](const Target &target) { return openPort(target, port); },
+        [&](const Target &target) { return inspectPort(target, ports, port); });
+
+    const PnpPort com1{"COM1",
+                       "Communications Port (COM1)",
+                       "(Standard port types)",
+                       {"ACPI\\PNP0501\\0", "ACPI\\PNP0A08\\0"}};
+    const std::string serial = "FTDIBUS\\VID_0403+PID_6001+A12345A\\0000";
+    const PnpPort ftdi = device("COM7", "USB Serial Port", "FTDI",
+                                {serial, "USB\\VID_0403&PID_6001\\A12345", "USB\\ROOT_HUB30\\1"});
+    const PnpPort replugged = device("COM7", "USB Serial Port", "FTDI",
+                                     {serial, "USB\\VID_0403&PID_6001\\A12345", "USB\\HUB\\4"});
+    const std::string ch = "USB\\VID_1A86&PID_7523\\5&2C3D4E5F&0&";
+    const PnpPort ch12 = device("COM12", "USB-SERIAL CH340", "wch.cn", {ch + "1"});
+    const PnpPort ch13 = device("COM13", "USB-SERIAL CH340", "wch.cn", {ch + "2"});
+    const std::string bt =
+        "BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\7&1D80B34A&0&";
+    const std::string link = "Standard Serial over Bluetooth link";
+    const PnpPort bt8 = device("COM8", link, "Microsoft", {bt + "001A7DDA7113_C00000000"});
+    const PnpPort bt9 = device("COM9", link, "Microsoft", {bt + "000000000000_00000000"});
+    const PnpPort cp2102 = device("COM3", "CP210x USB to UART Bridge", "Silicon Labs",
+                                  {"USB\\VID_10C4&PID_EA60\\0001"});
+    const PnpPort pl2303 = device("COM14", "Prolific USB-to-Serial Comm Port", "Prolific",
+                                  {"USB\\VID_067B&PID_2303\\6&1A2B3C&0&4"});
+    const PnpPort acm =
+        device("COM15", "USB Serial Device", "Microsoft",
+               {"USB\\VID_2341&PID_0043&MI_00\\7&11A2&0&0000", "USB\\VID_2341&PID_0043\\95530343"});
+    const std::vector<PnpPort> six{com1, ftdi, ch12, ch13, cp2102, pl2303, acm};
+    // The file's line: number, last seen at step `seen`, identity.
+    const auto line = [](int number, int seen, const std::string &identity) {
+        return std::to_string(number) + "\t" + std::to_string(seen * 10000) + "\t" + identity +
+               "\n";
+    };
+    const std::string own = "1=COM1|Communications Port",
+                      com7 = " 2=COM7|USB Serial Port|FTDI|A12345";
+    const std::string chs = " 3=COM12|USB-SERIAL CH340|wch.cn 4=COM13|USB-SERIAL CH340|wch.cn";
+    const std::string blue = " 5=COM8|" + link + "|Bluetooth 6=COM9|" + link + "|Bluetooth";
+    const std::string adapters = " 3=COM3|CP210x USB to UART Bridge|Silicon Labs|0001 4=COM12|"
+                                 "USB-SERIAL CH340|wch.cn 5=COM13|USB-SERIAL CH340|wch.cn";
+    const std::string last = " 8=COM15|USB Serial Device|Microsoft|95530343";
+    const std::string usb = "usb 0403:6001 serial A12345",
+                      acmId = "usb 2341:0043 serial 95530343 interface 00";
+    const std::string plId = "device USB\\VID_067B&PID_2303\\6&1A2B3C&0&4";
+    struct Step {
+        std::string what;
+        std::vector<PnpPort> devices;
+        std::vector<std::string> virtualPorts;
+        std::string numbers;
+        std::string file; // without its comment lines; step k's clock is k * 10000 s
+    } steps[] = {
+        {"Windows' own COM1", {com1}, {}, own, ""},
+        {"an FTDI adapter at COM7", {com1, ftdi}, {}, own + com7, line(2, 1, usb)},
+        {"unplugged", {com1}, {}, own, line(2, 1, usb)},
+        {"in another socket, COM7 again", {com1, replugged}, {}, own + com7, line(2, 3, usb)},
+        {"two CH340 without serial numbers at COM12 and COM13",
+         {com1, ftdi, ch13, ch12},
+         {},
+         own + com7 + chs,
+         line(2, 4, usb) + line(3, 4, "device " + ch + "1") + line(4, 4, "device " + ch + "2")},
+        {"a Bluetooth pair at COM8 and COM9: COM6 beyond the full COM1 to COM5",
+         {com1, ftdi, ch12, ch13, bt8, bt9},
+         {},
+         own + com7 + chs + blue,
+         line(2, 5, usb) + line(3, 5, "device " + ch + "1") + line(4, 5, "device " + ch + "2") +
+             line(5, 5, "device " + bt8.instanceIds[0]) +
+             line(6, 5, "device " + bt9.instanceIds[0])},
+        {"the CH340s out, a virtual pair only SERIALCOMM lists takes their numbers",
+         {com1, ftdi, bt8, bt9},
+         {"CNCB0", "CNCA0"},
+         own + com7 + " 3=CNCA0 4=CNCB0" + blue,
+         line(2, 6, usb) + line(3, 6, "port CNCA0") + line(4, 6, "port CNCB0") +
+             line(5, 6, "device " + bt8.instanceIds[0]) +
+             line(6, 6, "device " + bt9.instanceIds[0])},
+        {"six adapters at once, one of them at Windows' COM3",
+         six,
+         {},
+         own + com7 + adapters + " 7=COM14|Prolific USB-to-Serial Comm Port|Prolific" + last,
+         line(2, 7, usb) + line(3, 6, "port CNCA0") + line(4, 7, "device " + ch + "1") +
+             line(5, 7, "device " + ch + "2") + line(6, 6, "device " + bt9.instanceIds[0]) +
+             line(7, 7, plId) + line(8, 7, acmId)},
+        {"RSCOM_COM1=COM14: COM1 and COM14 left out, the file keeps COM14's line",
+         six,
+         {},
+         "1=COM14|Prolific USB-to-Serial Comm Port|Prolific" + com7 + adapters + last,
+         line(2, 8, usb) + line(3, 6, "port CNCA0") + line(4, 8, "device " + ch + "1") +
+             line(5, 8, "device " + ch + "2") + line(6, 6, "device " + bt9.instanceIds[0]) +
+             line(7, 7, plId) + line(8, 8, acmId)},
+    };
+    for (const Step &step : steps) {
+        machine.devices = step.devices;
+        machine.virtualPorts = step.virtualPorts;
+        if (&step == &steps[std::size(steps) - 1]) mapPort(1, "COM14");
+        now += std::chrono::seconds(3);
+        port.log.clear();
+        const int looks = machine.looks;
+        std::string numbers;
+        for (int n = 1; n <= 9; ++n) {
+            const PortStatus status = table.status(n);
+            if (status.code != Availability::Available) continue;
+            std::string fields = detailText(status.info);
+            fields.erase(fields.find_last_not_of('\t') + 1);
+            std::replace(fields.begin(), fields.end(), '\t', '|');
+            numbers += (numbers.empty() ? "" : " ") + std::to_string(n) + "=" + fields;
+        }
+        EXPECT_EQ(numbers, step.numbers) << step.what;
+        EXPECT_EQ(machine.looks, looks + 1) << step.what << ": one look for the probe";
+        std::ifstream in(std::string(local.begin(), local.end()) + "\\rscom\\ports");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        text.erase(0, text.empty() ? 0 : text.find("identity\n") + 9);
+        EXPECT_EQ(text, step.file) << step.what;
+        seconds += 10000;
+        // A Bluetooth port is never opened to be asked.
+        for (const std::string &call : port.log)
+            EXPECT_TRUE(call.find("COM8") == std::string::npos &&
+                        call.find("COM9") == std::string::npos)
+                << call;
+    }
+    unsetVariable("RSCOM_COM1");
+    port.log.clear();
+    EXPECT_EQ(table.open("COM5,1200,N,8,1"), 1); // where Windows has it now
+    EXPECT_EQ(port.log.at(0), "open \\\\.\\COM13");
+    EXPECT_EQ(table.open("COM6,1200,N,8,1"), 0); // out
+    for (const wchar_t *file : {L"\\rscom\\ports", L"\\rscom\\ports.lock"})
+        ::DeleteFileW((local + file).c_str());
+    ::RemoveDirectoryW((local + L"\\rscom").c_str());
+    ::RemoveDirectoryW(local.c_str());
 }
 
 // What Windows itself answers (wine on the build machine): devices that are
@@ -626,7 +808,7 @@ TEST_F(WindowsSystem, WithoutSerialPortsNothingOpens)
     for (int n = 1; n <= 9; ++n) {
         unsetVariable("RSCOM_COM" + std::to_string(n));
         EXPECT_EQ(comStatus(n).code, RSCOM_MISSING) << n;
-        EXPECT_EQ(comStatus(n).detail, "COM" + std::to_string(n) + "\t\t\t\t\t\t");
+        EXPECT_EQ(comStatus(n).detail, "\t\t\t\t\t\t"); // no port has the number
         EXPECT_EQ(OPENCOM(settingsOf(n).c_str()), 0) << n;
     }
     EXPECT_EQ(CTS(), 1); // COM10 is still current

@@ -2,7 +2,8 @@
 # The Windows driver from this Linux build: cross-builds rscom.dll and the
 # driver's tests with MinGW-w64 for one architecture, checks the DLL's
 # exports, imports and (32-bit) calling convention, and for x86_64 runs every
-# driver test under wine (wine_tests.sh). Exit status 77 (skipped) with the
+# driver test under wine (wine_tests.sh) and the port numbering check
+# (ports_check.sh). Exit status 77 (skipped) with the
 # reason when a tool is missing.
 #
 # usage: cross_test.sh ARCH SOURCE WORK BUILD_TYPE WERROR [GENERATOR]
@@ -56,6 +57,10 @@ stdcall=()
 python3 "$here/check_dll.py" "$triple-objdump" "$build/bin/rscom.dll" "${stdcall[@]}"
 
 if [ "$arch" = x86_64 ]; then
-    exec bash "$here/wine_tests.sh" "$build" "$work/wineprefix"
+    status=0
+    bash "$here/wine_tests.sh" "$build" "$work/wineprefix" || status=$?
+    [ "$status" = 0 ] || exit "$status"
+    # The port numbering through COMSTATUS, in a prefix with ports of its own.
+    exec bash "$here/ports_check.sh" "$build" "$work/wineprefix-ports"
 fi
 echo "The $arch driver and its tests build; they are not run (no 32-bit wine here)"

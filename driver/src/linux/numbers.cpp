@@ -43,33 +43,24 @@ bool makeFolder(const std::string &folder)
     }
 }
 
-} // namespace
-
-// The numbers' file. Read freely: it is only ever replaced whole. Written
-// under a lock of its own, after reading it again, so that two programs
-// numbering at once agree.
-class NumbersFile
+// The numbers' file in the user's state folder, locked with flock.
+class StateFile final : public NumbersFile
 {
 public:
-    NumbersFile() : m_folder(stateFolder()) {}
-    ~NumbersFile()
+    StateFile() : m_folder(stateFolder()) {}
+    ~StateFile() override
     {
         if (m_lock >= 0) ::close(m_lock);
     }
-    NumbersFile(const NumbersFile &) = delete;
-    NumbersFile &operator=(const NumbersFile &) = delete;
+    StateFile(const StateFile &) = delete;
+    StateFile &operator=(const StateFile &) = delete;
 
-    // False when there is no file to read: missing, or not readable.
-    bool read(std::vector<Remembered> &memory, bool &damaged) const
+    bool read(std::string &text) override
     {
-        std::string text;
-        if (m_folder.empty() || !readWholeFile(path(), text)) return false;
-        memory = readMemory(text, damaged);
-        return true;
+        return !m_folder.empty() && readWholeFile(path(), text);
     }
 
-    // Makes the folder and takes the lock; false when neither can be had.
-    bool lock()
+    bool lock() override
     {
         if (m_lock >= 0) return true;
         if (!makeFolder(m_folder)) return false;
@@ -77,13 +68,12 @@ public:
         return m_lock >= 0 && ::flock(m_lock, LOCK_EX) == 0;
     }
 
-    // Written whole and renamed over the old one.
-    void write(const std::vector<Remembered> &memory) const
+    // Renamed over the old one.
+    void write(const std::string &text) override
     {
         const std::string temporary = path() + "." + std::to_string(::getpid());
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (fd < 0) return;
-        const std::string text = memoryText(memory);
         const bool written =
             ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
         if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), path().c_str()) != 0)
@@ -97,27 +87,11 @@ private:
     int m_lock = -1;
 };
 
-// Numbers the devices from the file's memory, or from this keeper's own when
-// there is no file; true when the file is to be written.
-bool DeviceNumbers::number(const NumbersFile &file, const std::vector<FoundDevice> &found,
-                           const std::set<int> &reserved, Numbering &numbering)
-{
-    std::vector<Remembered> &memory = m_memory;
-    std::vector<Remembered> stored;
-    bool damaged = false;
-    const bool read = file.read(stored, damaged);
-    if (read) memory = stored;
-    numbering =
-        assignNumbers(found, memory, reserved, static_cast<std::int64_t>(std::time(nullptr)));
-    return numbering.memoryChanged || damaged || (!read && !memory.empty());
-}
+} // namespace
 
 std::string DeviceNumbers::absentAt(int number) const
 {
-    for (const Remembered &r : m_memory) {
-        if (r.number == number) return r.identity;
-    }
-    return {};
+    return m_kept.absentAt(number);
 }
 
 std::map<int, FoundDevice> DeviceNumbers::numbers()
@@ -140,12 +114,8 @@ std::map<int, FoundDevice> DeviceNumbers::numbers()
         found.push_back({tty.name, path, tty.identity, tty.builtin});
     }
 
-    NumbersFile file;
-    Numbering numbering;
-    if (number(file, found, reserved, numbering) && file.lock() &&
-        number(file, found, reserved, numbering))
-        file.write(m_memory);
-    return numbering.ports;
+    StateFile file;
+    return m_kept.number(file, found, reserved, static_cast<std::int64_t>(std::time(nullptr)));
 }
 
 } // namespace rscom

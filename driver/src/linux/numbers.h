@@ -3,7 +3,7 @@
 // the same ones.
 #pragma once
 
-#include "core/comnumbers.h"
+#include "core/keptnumbers.h"
 
 #include <map>
 #include <set>
@@ -11,8 +11,6 @@
 
 namespace rscom
 {
-
-class NumbersFile;
 
 class DeviceNumbers
 {
@@ -27,10 +25,7 @@ public:
     std::string absentAt(int number) const;
 
 private:
-    bool number(const NumbersFile &file, const std::vector<FoundDevice> &found,
-                const std::set<int> &reserved, Numbering &numbering);
-
-    std::vector<Remembered> m_memory;
+    KeptNumbers m_kept;
 };
 
 } // namespace rscom

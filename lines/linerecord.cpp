@@ -81,7 +81,7 @@ void LineRecord::switchPort(std::int64_t time, int port)
 void LineRecord::set(std::int64_t time, int line, int level)
 {
     if (!m_started || line < 0 || line >= kLineCount) return;
-    if (level != 0 && level != 1) level = -1;
+    level = LineRecord::level(level);
     if (m_levels[static_cast<std::size_t>(line)] == level) return;
     add(Change{time, 0, static_cast<std::int8_t>(line), static_cast<std::int8_t>(level), kLevel});
 }
@@ -89,8 +89,7 @@ void LineRecord::set(std::int64_t time, int line, int level)
 void LineRecord::jump(std::int64_t time, int line, int level)
 {
     if (!m_started || line < 0 || line >= kLineCount) return;
-    if (level != 0 && level != 1) level = -1;
-    add(Change{time, 0, static_cast<std::int8_t>(line), static_cast<std::int8_t>(level), kJump});
+    add(Change{time, 0, static_cast<std::int8_t>(line), LineRecord::level(level), kJump});
 }
 
 void LineRecord::add(const Change &change)
@@ -197,6 +196,14 @@ void LineRecord::writeVcd(QIODevice &out, const QDateTime &date, const QString &
         "$date\n\t" + date.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8() + "\n$end\n";
     text += "$version\n\t" + version.toUtf8() + "\n$end\n";
     text += "$timescale 1 us $end\n";
+    QByteArray switches;
+    for (std::size_t i = 0; i < m_size; ++i) {
+        const Change &c = at(i);
+        if (c.kind == kPort)
+            switches += '\t' + QByteArray::number(c.time - m_startTime) + " COM" +
+                        QByteArray::number(c.port) + '\n';
+    }
+    if (!switches.isEmpty()) text += "$comment\n\tPort switches (us):\n" + switches + "$end\n";
     text += "$scope module COM" + QByteArray::number(m_startPort) + " $end\n";
     for (int line = 0; line < kLineCount; ++line)
         text += QByteArray("$var wire 1 ") + vcdId(line) + ' ' + kNames[line] + " $end\n";
@@ -208,15 +215,13 @@ void LineRecord::writeVcd(QIODevice &out, const QDateTime &date, const QString &
     std::int64_t written = 0;
     for (std::size_t i = 0; i < m_size; ++i) {
         const Change &c = at(i);
+        if (c.kind == kPort) continue;
         const std::int64_t time = c.time - m_startTime;
         if (time != written) {
             text += '#' + QByteArray::number(time) + '\n';
             written = time;
         }
-        if (c.kind == kPort)
-            text += "$comment COM" + QByteArray::number(c.port) + " $end\n";
-        else
-            text += QByteArray(1, vcdLevel(c.level)) + vcdId(c.line) + '\n';
+        text += QByteArray(1, vcdLevel(c.level)) + vcdId(c.line) + '\n';
         flush(out, text);
     }
     if (end - m_startTime > written) text += '#' + QByteArray::number(end - m_startTime) + '\n';

@@ -34,7 +34,7 @@ public:
         std::int64_t time; // microseconds of the monotonic clock
         std::int32_t port; // kPort: the new port's number
         std::int8_t line;  // kLevel, kJump: the line
-        std::int8_t level; // 1, 0, or -1 when it could not be read
+        std::int8_t level; // level(): 1, 0, or -1 when it is not known
         Kind kind;
         std::uint8_t unused = 0;
     };
@@ -46,6 +46,13 @@ public:
     static constexpr std::size_t kCapacity = 1'200'000;
 
     explicit LineRecord(std::size_t capacity = kCapacity);
+
+    // What a line's value from the driver means. A reader may return any
+    // small integer, and the read-outs show it as it came; the record, the
+    // timeline and the judgement of missed pulses take every positive value
+    // as active (1), as the setters do, and 0 as inactive. A negative value
+    // (-1 is the driver's "cannot be read") leaves the level unknown (-1).
+    static std::int8_t level(int value) { return value > 0 ? 1 : value == 0 ? 0 : -1; }
 
     // Microseconds of the clock the driver times its edges with.
     static std::int64_t now();
@@ -91,9 +98,10 @@ public:
     std::size_t bytes() const;
 
     // The whole record as IEEE 1364 Value Change Dump: time 0 is its start,
-    // in microseconds; -1 is x; a port switch is a comment. It ends with the
-    // time `end` (when it was saved), so that readers show the last levels
-    // until then.
+    // in microseconds; -1 is x. The port switches are listed with their
+    // times in a comment of the header, as some readers stop at a comment
+    // among the changes. It ends with the time `end` (when it was saved), so
+    // that readers show the last levels until then.
     void writeVcd(QIODevice &out, const QDateTime &date, const QString &version,
                   std::int64_t end) const;
     // time_s and the seven levels, a row for the start and one for every
