@@ -46,10 +46,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")
 
-if(NOT CMAKE_INSTALL_PREFIX STREQUAL CPACK_PACKAGING_INSTALL_PREFIX)
-    message(STATUS "Packaging: configured for ${CMAKE_INSTALL_PREFIX}; "
-        "the package installs the driver in ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR} "
-        "(configure with -DCMAKE_INSTALL_PREFIX=${CPACK_PACKAGING_INSTALL_PREFIX} for the multiarch folder)")
-endif()
+# A tree configured for another prefix packs its own library folder; cpack
+# says so when it packs (PackagingNote.cmake), not every configure.
+set(CPACK_LINTARA_CONFIGURED_PREFIX "${CMAKE_INSTALL_PREFIX}")
+set(CPACK_LINTARA_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
+set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/PackagingNote.cmake")
 
 include(CPack)

@@ -1,5 +1,4 @@
 #include "library.h"
-#include "modul1.h"
 
 #include <dlfcn.h>
 
@@ -35,15 +34,3 @@ void *findEntry(void *library, const char *name, QString &reason)
 }
 
 } // namespace Modul1::detail
-
-namespace Modul1
-{
-
-// librscom.so on Linux, librscom.dylib on macOS: as the driver's build names
-// it (LINTARA_DRIVER_FILE, from CMake).
-QString libraryName()
-{
-    return QStringLiteral(LINTARA_DRIVER_FILE);
-}
-
-} // namespace Modul1

@@ -7,6 +7,7 @@
 #include <QByteArray>
 
 #include <array>
+#include <forward_list>
 #include <utility>
 
 namespace Modul1
@@ -26,14 +27,88 @@ void reportFailure(const QString &library, const QString &reason)
     if (failureHandler()) failureHandler()(library, reason);
 }
 
-Driver &driver()
+enum Entry { kOpencom, kTxd, kDtr, kRts, kDcd, kDsr, kCts, kRi, kComstatus, kEdges, kEntryCount };
+constexpr std::array<const char *, kEntryCount> kEntryNames = {
+    "OPENCOM", "TXD", "DTR", "RTS", "DCD", "DSR", "CTS", "RI", "COMSTATUS", "EDGES"};
+
+// Entries a driver made for the original ones lacks: missing, they are
+// never reported.
+constexpr bool optional(Entry entry)
 {
-    // Never unloaded: the driver's ports stay open until the process ends.
-    static Driver *loaded = new Driver(libraryName());
-    return *loaded;
+    return entry == kComstatus || entry == kEdges;
 }
 
-enum Entry { kOpencom, kTxd, kDtr, kRts, kDcd, kDsr, kCts, kRi, kComstatus, kEdges, kEntryCount };
+// One driver library, loaded on the first call of any entry, each entry
+// looked up on its own first call.
+class Library
+{
+public:
+    explicit Library(QString name) : m_name(std::move(name)) {}
+
+    // The entry, or nullptr after a failure, which was reported once unless
+    // the entry is optional.
+    template <typename Fn> Fn entry(Entry index)
+    {
+        void *&address = m_address[index];
+        if (address == nullptr && !m_failed && !m_missing[index]) address = find(index);
+        return reinterpret_cast<Fn>(address);
+    }
+
+private:
+    void *find(Entry index)
+    {
+        QString reason;
+        if (m_handle == nullptr) {
+            m_handle = detail::openLibrary(m_name, reason);
+            if (m_handle == nullptr) {
+                m_failed = true;
+                reportFailure(m_name, reason);
+                return nullptr;
+            }
+        }
+        void *address = detail::findEntry(m_handle, kEntryNames[index], reason);
+        if (address == nullptr) {
+            m_missing[index] = true;
+            if (!optional(index)) reportFailure(m_name, reason);
+        }
+        return address;
+    }
+
+    QString m_name;
+    void *m_handle = nullptr;
+    bool m_failed = false;
+    std::array<void *, kEntryCount> m_address{};
+    std::array<bool, kEntryCount> m_missing{};
+};
+
+// Every library loaded so far, the current one first. None is ever unloaded.
+std::forward_list<Library> &libraries()
+{
+    static std::forward_list<Library> loaded;
+    return loaded;
+}
+
+Library &library()
+{
+    if (libraries().empty()) libraries().emplace_front(libraryName());
+    return libraries().front();
+}
+
+template <typename Fn> Fn entry(Entry index)
+{
+    return library().entry<Fn>(index);
+}
+
+std::int16_t readLine(Entry index)
+{
+    auto fn = entry<decltype(&::DCD)>(index);
+    return fn != nullptr ? fn() : RSCOM_UNREADABLE;
+}
+
+void setLine(Entry index, std::int16_t level)
+{
+    if (auto fn = entry<decltype(&::DTR)>(index)) fn(level);
+}
 
 // Room for COMSTATUS's detail: a path and three USB strings of at most 126
 // characters each, and the rest.
@@ -42,97 +117,69 @@ constexpr std::int16_t kDetailSize = 2048;
 static_assert(kEdgesNoPort == RSCOM_EDGES_NO_PORT && kEdgesUntold == RSCOM_EDGES_UNTOLD);
 static_assert(kLineDcd == RSCOM_LINE_DCD && kLineDsr == RSCOM_LINE_DSR &&
               kLineCts == RSCOM_LINE_CTS && kLineRi == RSCOM_LINE_RI);
+static_assert(opened(RSCOM_OPENED) && !opened(RSCOM_NOT_OPENED));
 
 } // namespace
-
-struct Driver::Entries {
-    std::array<void *, kEntryCount> address{};
-    std::array<bool, kEntryCount> failed{};
-};
 
 void setFailureHandler(FailureHandler handler)
 {
     failureHandler() = std::move(handler);
 }
 
-Driver::Driver(QString library) : m_library(std::move(library)), m_entries(new Entries) {}
-
-Driver::~Driver() = default;
-
-// Resolves entry `index` on its first call and keeps it; nullptr after a
-// failure, which was reported once unless the entry may be missing.
-template <typename Fn> Fn Driver::entry(int index, const char *name, Missing missing)
+void useLibrary(const QString &name)
 {
-    void *&address = m_entries->address[index];
-    if (address != nullptr) return reinterpret_cast<Fn>(address);
-    if (m_failed || m_entries->failed[index]) return nullptr;
-
-    QString reason;
-    if (m_handle == nullptr) {
-        m_handle = detail::openLibrary(m_library, reason);
-        if (m_handle == nullptr) {
-            m_failed = true;
-            reportFailure(m_library, reason);
-            return nullptr;
-        }
-    }
-    address = detail::findEntry(m_handle, name, reason);
-    if (address == nullptr) {
-        m_entries->failed[index] = true;
-        if (missing == Missing::Reported) reportFailure(m_library, reason);
-        return nullptr;
-    }
-    return reinterpret_cast<Fn>(address);
+    libraries().emplace_front(name);
 }
 
-std::int16_t Driver::OPENCOM(const QString &settings)
+QString libraryName()
 {
-    auto fn = entry<decltype(&::OPENCOM)>(kOpencom, "OPENCOM");
+    return QStringLiteral(LINTARA_DRIVER_FILE);
+}
+
+std::int16_t OPENCOM(const QString &settings)
+{
+    auto fn = entry<decltype(&::OPENCOM)>(kOpencom);
     return fn != nullptr ? fn(settings.toLocal8Bit().constData()) : RSCOM_NOT_OPENED;
 }
 
-void Driver::TXD(std::int16_t level)
+void TXD(std::int16_t level)
 {
-    if (auto fn = entry<decltype(&::TXD)>(kTxd, "TXD")) fn(level);
+    setLine(kTxd, level);
 }
 
-void Driver::DTR(std::int16_t level)
+void DTR(std::int16_t level)
 {
-    if (auto fn = entry<decltype(&::DTR)>(kDtr, "DTR")) fn(level);
+    setLine(kDtr, level);
 }
 
-void Driver::RTS(std::int16_t level)
+void RTS(std::int16_t level)
 {
-    if (auto fn = entry<decltype(&::RTS)>(kRts, "RTS")) fn(level);
+    setLine(kRts, level);
 }
 
-std::int16_t Driver::DCD()
+std::int16_t DCD()
 {
-    auto fn = entry<decltype(&::DCD)>(kDcd, "DCD");
-    return fn != nullptr ? fn() : RSCOM_UNREADABLE;
+    return readLine(kDcd);
 }
 
-std::int16_t Driver::DSR()
+std::int16_t DSR()
 {
-    auto fn = entry<decltype(&::DSR)>(kDsr, "DSR");
-    return fn != nullptr ? fn() : RSCOM_UNREADABLE;
+    return readLine(kDsr);
 }
 
-std::int16_t Driver::CTS()
+std::int16_t CTS()
 {
-    auto fn = entry<decltype(&::CTS)>(kCts, "CTS");
-    return fn != nullptr ? fn() : RSCOM_UNREADABLE;
+    return readLine(kCts);
 }
 
-std::int16_t Driver::RI()
+std::int16_t RI()
 {
-    auto fn = entry<decltype(&::RI)>(kRi, "RI");
-    return fn != nullptr ? fn() : RSCOM_UNREADABLE;
+    return readLine(kRi);
 }
 
-std::optional<std::int16_t> Driver::COMSTATUS(std::int16_t port, QString &detail)
+std::optional<std::int16_t> COMSTATUS(std::int16_t port, QString &detail)
 {
-    auto fn = entry<decltype(&::COMSTATUS)>(kComstatus, "COMSTATUS", Missing::Quiet);
+    auto fn = entry<decltype(&::COMSTATUS)>(kComstatus);
     if (fn == nullptr) return std::nullopt;
     QByteArray text(kDetailSize, '\0');
     const std::int16_t result = fn(port, text.data(), kDetailSize);
@@ -140,9 +187,9 @@ std::optional<std::int16_t> Driver::COMSTATUS(std::int16_t port, QString &detail
     return result;
 }
 
-std::optional<std::int16_t> Driver::EDGES(std::vector<Edge> &edges, std::int16_t max)
+std::optional<std::int16_t> EDGES(std::vector<Edge> &edges, std::int16_t max)
 {
-    auto fn = entry<decltype(&::EDGES)>(kEdges, "EDGES", Missing::Quiet);
+    auto fn = entry<decltype(&::EDGES)>(kEdges);
     if (fn == nullptr) return std::nullopt;
     std::vector<rscom_edge> taken(static_cast<std::size_t>(max > 0 ? max : 0));
     const std::int16_t result = fn(taken.data(), max);
@@ -151,47 +198,6 @@ std::optional<std::int16_t> Driver::EDGES(std::vector<Edge> &edges, std::int16_t
         edges.push_back(Edge{e.time, e.count, e.line, e.level});
     }
     return result;
-}
-
-std::int16_t OPENCOM(const QString &settings)
-{
-    return driver().OPENCOM(settings);
-}
-void TXD(std::int16_t level)
-{
-    driver().TXD(level);
-}
-void DTR(std::int16_t level)
-{
-    driver().DTR(level);
-}
-void RTS(std::int16_t level)
-{
-    driver().RTS(level);
-}
-std::int16_t DCD()
-{
-    return driver().DCD();
-}
-std::int16_t DSR()
-{
-    return driver().DSR();
-}
-std::int16_t CTS()
-{
-    return driver().CTS();
-}
-std::int16_t RI()
-{
-    return driver().RI();
-}
-std::optional<std::int16_t> COMSTATUS(std::int16_t port, QString &detail)
-{
-    return driver().COMSTATUS(port, detail);
-}
-std::optional<std::int16_t> EDGES(std::vector<Edge> &edges, std::int16_t max)
-{
-    return driver().EDGES(edges, max);
 }
 
 } // namespace Modul1

@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -23,6 +22,12 @@ void setFailureHandler(FailureHandler handler);
 
 // The driver's entries, as the program calls them.
 std::int16_t OPENCOM(const QString &settings);
+// Whether an OPENCOM result means opened: 0 is not opened, every other value
+// is. Our driver answers 1; another may answer -1 or 7.
+constexpr bool opened(std::int16_t result)
+{
+    return result != 0;
+}
 void TXD(std::int16_t level);
 void DTR(std::int16_t level);
 void RTS(std::int16_t level);
@@ -53,40 +58,14 @@ constexpr std::int16_t kEdgesUntold = -2; // the port cannot tell its changes
 // the driver has no EDGES: like COMSTATUS, that is never reported.
 std::optional<std::int16_t> EDGES(std::vector<Edge> &edges, std::int16_t max);
 
-// One loaded driver library. The entries above use the library the
-// ordinary search finds under libraryName(); tests may open others.
-class Driver
-{
-public:
-    explicit Driver(QString library);
-    ~Driver();
-    Driver(const Driver &) = delete;
-    Driver &operator=(const Driver &) = delete;
+// The driver library the entries above call: the program's own,
+// libraryName(), found by the ordinary search, until useLibrary names
+// another. A library once loaded is never unloaded, as the ports it opened
+// stay open until the process ends.
+void useLibrary(const QString &library);
 
-    std::int16_t OPENCOM(const QString &settings);
-    void TXD(std::int16_t level);
-    void DTR(std::int16_t level);
-    void RTS(std::int16_t level);
-    std::int16_t DCD();
-    std::int16_t DSR();
-    std::int16_t CTS();
-    std::int16_t RI();
-    std::optional<std::int16_t> COMSTATUS(std::int16_t port, QString &detail);
-    std::optional<std::int16_t> EDGES(std::vector<Edge> &edges, std::int16_t max);
-
-private:
-    struct Entries;
-    enum class Missing { Reported, Quiet };
-    template <typename Fn>
-    Fn entry(int index, const char *name, Missing missing = Missing::Reported);
-
-    QString m_library;
-    void *m_handle = nullptr;
-    bool m_failed = false;
-    std::unique_ptr<Entries> m_entries;
-};
-
-// "librscom.so", "rscom.dll" or "librscom.dylib".
+// The driver's file name as the program asks the loader for it: its SONAME,
+// "librscom.so.1" (on macOS "librscom.1.dylib"), or "rscom.dll".
 QString libraryName();
 
 } // namespace Modul1

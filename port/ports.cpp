@@ -123,7 +123,7 @@ void probe(const std::function<void(int port)> &disableOption,
             available = known && known->code == RSCOM_AVAILABLE;
             if (known) describeOption(n, description(*known));
         } else {
-            available = Modul1::OPENCOM(settings(n)) == RSCOM_OPENED;
+            available = Modul1::opened(Modul1::OPENCOM(settings(n)));
         }
         if (available) continue;
         disableOption(n);

@@ -4,19 +4,30 @@
 # is installed in (its last line of output). Debian ships no Qt for Windows,
 # but its Qt's source, and its host tools (moc, rcc, uic) serve the cross
 # build. Nothing is fetched but Debian's packages: the source comes through
-# apt-get with a source list and state of its own, the system's apt sources
-# are left alone.
+# apt-get from where this machine's apt fetches its packages (the deb-src
+# twins of its own entries, scripts/apt-sources.sh), with a state of its own;
+# the system's apt configuration is left alone.
 #
 # The build is kept under ~/.cache/lintara/ (or $LINTARA_CACHE), in a folder
 # named by Qt's version and a digest of the options below, so that changing
-# either builds afresh, and is reused otherwise. It takes about 20 minutes on
-# two cores; -j is $LINTARA_JOBS, or the number of cores.
+# either builds afresh, and is reused otherwise (about 80 MB). It takes about
+# 80 minutes on two cores shared with other work; -j is $LINTARA_JOBS, or the
+# number of cores. Every $LINTARA_PROGRESS_SECONDS (60) it prints how far
+# ninja is; the whole output goes to the logs it names, in a work folder
+# beside the result that is removed once Qt is installed.
 #
 #   scripts/build-qt-windows.sh [--check]
 # With --check it builds nothing: it prints the folder and succeeds when Qt
 # is built, and fails otherwise.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=apt-sources.sh
+. "$top/scripts/apt-sources.sh"
+
+fail() {
+    echo "build-qt-windows.sh: $*" >&2
+    exit 1
+}
 
 # What the program needs of Qt, and nothing more. tabletevent: Debian's
 # source lacks wintab.h. dynamicgl: with OpenGL off, the windows platform
@@ -52,10 +63,9 @@ qt_options=(
 
 # The host's Qt: the cross build's tools, and the version to build.
 qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null | sed 's/+.*//') || true
-if [ -z "$qt_version" ]; then
-    echo "build-qt-windows.sh: Debian's qt6-base-dev is needed (scripts/setup.sh)" >&2
-    exit 1
-fi
+[ -n "$qt_version" ] || fail "Debian's qt6-base-dev is needed (scripts/setup.sh)"
+command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
+    fail "x86_64-w64-mingw32-g++-posix is needed (scripts/setup.sh --windows)"
 host_cmake=/usr/lib/x86_64-linux-gnu/cmake
 toolchain=$top/cmake/mingw-x86_64.cmake
 digest=$( (printf '%s\n' "${qt_options[@]}"; x86_64-w64-mingw32-g++-posix -dumpfullversion) |
@@ -69,6 +79,27 @@ if [ -f "$prefix/.complete" ]; then
 fi
 [ "${1:-}" != --check ] || exit 1
 
+# All that the build needs, before it starts.
+for tool in ninja perl cmake; do
+    command -v "$tool" >/dev/null || fail "$tool is needed (scripts/setup.sh --windows)"
+done
+suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
+sources=$(apt_source_stanzas "$suite")
+[ -n "$sources" ] || fail "this machine's apt sources (/etc/apt/sources.list and" \
+    "sources.list.d) have no deb entry of Debian $suite with main, where Qt's source would come from"
+
+# One build at a time: a second run waits for the first and takes its Qt.
+mkdir -p "$cache"
+exec 9>"$prefix.lock"
+if ! flock -n 9; then
+    echo "Waiting for another build of Qt for Windows into $prefix" >&2
+    flock 9
+fi
+if [ -f "$prefix/.complete" ]; then
+    echo "$prefix"
+    exit 0
+fi
+
 jobs=${LINTARA_JOBS:-$(nproc)}
 started=$(date +%s)
 work=$cache/work-qt-$qt_version-win64-$digest
@@ -77,14 +108,7 @@ mkdir -p "$work"
 # Debian's source of qt6-base, the version of the host's Qt.
 apt=$work/apt
 mkdir -p "$apt/sources" "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/state"
-suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
-cat >"$apt/sources/debian-src.sources" <<EOF
-Types: deb-src
-URIs: ${LINTARA_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-Suites: $suite $suite-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-EOF
+printf '%s\n' "$sources" >"$apt/sources/debian-src.sources"
 apt_options=(
     -o Dir::Etc::SourceList=/dev/null
     -o Dir::Etc::SourceParts="$apt/sources"
@@ -108,18 +132,35 @@ if [ ! -f "$src/CMakeLists.txt" ]; then
     tar -xf "$orig" -C "$src" --strip-components=1
 fi
 
-echo "Building Qt $qt_version for Windows (x86_64) in $work/build, -j$jobs"
+# Ninja's output goes to LOG; every $LINTARA_PROGRESS_SECONDS its last
+# "[done/all]" is shown.
+show_progress() {
+    local log=$1 every=${LINTARA_PROGRESS_SECONDS:-60} next=$SECONDS line
+    while IFS= read -r line; do
+        printf '%s\n' "$line"
+        [[ $line =~ ^\[([0-9]+)/([0-9]+)\] ]] && ((SECONDS >= next)) || continue
+        printf 'Qt for Windows: step %d of %d (%d %%), %d min so far\n' "${BASH_REMATCH[1]}" \
+            "${BASH_REMATCH[2]}" $((100 * BASH_REMATCH[1] / BASH_REMATCH[2])) \
+            $((($(date +%s) - started) / 60)) >&2
+        next=$((SECONDS + every))
+    done >"$log"
+}
+
+echo "Building Qt $qt_version for Windows (x86_64) in $work/build, -j$jobs;" \
+    "its log: $work/configure.log, then $work/build.log"
 cmake -S "$src" -B "$work/build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_INSTALL_PREFIX="$prefix" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$host_cmake" \
     "${qt_options[@]}" >"$work/configure.log" ||
     { tail -n 40 "$work/configure.log" >&2; exit 1; }
-cmake --build "$work/build" -j"$jobs" >"$work/build.log" ||
+cmake --build "$work/build" -j"$jobs" 2>&1 | show_progress "$work/build.log" ||
     { tail -n 40 "$work/build.log" >&2; exit 1; }
-cmake --install "$work/build" >"$work/install.log"
+cmake --install "$work/build" >"$work/install.log" ||
+    { tail -n 40 "$work/install.log" >&2; exit 1; }
 touch "$prefix/.complete"
-rm -rf "$work/build" "$src"
+# The source, its build and apt's lists are no use once Qt is installed.
+rm -rf "$work"
 
 took=$(($(date +%s) - started))
 printf 'Qt %s for Windows built in %d min %02d s, %s installed\n' "$qt_version" \

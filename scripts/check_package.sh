@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package and installs it on a clean Debian 12: a minimal
-# chroot made with debootstrap from the mirror this machine's apt uses. There
+# chroot made with debootstrap from the mirror this machine's apt uses
+# (scripts/apt-sources.sh). There
 # the program is started without a display, and must keep running with its
 # port driver loaded from the package's library folder.
 #
@@ -49,6 +50,16 @@ for tool in cmake cpack dpkg-shlibdeps debootstrap chroot timeout; do
     command -v "$tool" >/dev/null ||
         fail "$tool is missing (run scripts/setup.sh --tests)"
 done
+
+# The Debian mirror this machine's apt uses, with the suites of this release.
+# shellcheck source=apt-sources.sh
+. "$repo/scripts/apt-sources.sh"
+sources=$(apt_deb_entries | awk -F'\t' -v s="$suite" '$2 == s || index($2, s "-") == 1 { print $1 "\t" $2 "\t" $3 }' |
+    sort -u)
+mirror=$(printf '%s\n' "$sources" | awk -F'\t' -v s="$suite" '$2 == s { print $1; exit }')
+[ -n "$mirror" ] || fail "this machine's apt sources (/etc/apt/sources.list and sources.list.d)" \
+    "have no deb entry of Debian $suite to bootstrap it from"
+mirror=${mirror%/}
 
 started=$(date +%s)
 app_pid=
@@ -136,46 +147,6 @@ grep -q "\./usr/$libdir/librscom\.so -> " <<<"$contents" ||
     fail "the package has no /usr/$libdir/librscom.so"
 
 # --- a clean Debian 12 --------------------------------------------------------
-
-# The Debian mirror this machine's apt uses, with the suites of this release.
-apt_sources() {
-    local f
-    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-        [ -f "$f" ] || continue
-        sed -e 's/#.*//' -e 's/\[[^]]*\]//' "$f" |
-            awk '$1 == "deb" && NF >= 4 { c = $4; for (i = 5; i <= NF; i++) c = c " " $i; print $2 "\t" $3 "\t" c }'
-    done
-    for f in /etc/apt/sources.list.d/*.sources; do
-        [ -f "$f" ] || continue
-        awk '
-            function flush(  n, m, u, s, i, j) {
-                if (types ~ /(^| )deb( |$)/ && enabled != "no") {
-                    n = split(uris, u, " "); m = split(suites, s, " ")
-                    for (i = 1; i <= n; i++) for (j = 1; j <= m; j++) print u[i] "\t" s[j] "\t" comps
-                }
-                types = uris = suites = comps = enabled = ""
-            }
-            /^[ \t]*#/ { next }
-            /^[ \t]*$/ { flush(); next }
-            {
-                key = tolower($1); sub(/:$/, "", key); $1 = ""; sub(/^ +/, ""); v = $0
-                if (key == "types") types = v
-                else if (key == "uris") uris = v
-                else if (key == "suites") suites = v
-                else if (key == "components") comps = v
-                else if (key == "enabled") enabled = tolower(v)
-            }
-            END { flush() }' "$f"
-    done
-}
-sources=$(apt_sources | awk -F'\t' -v s="$suite" '$2 == s || index($2, s "-") == 1' | sort -u)
-mirror=$(printf '%s\n' "$sources" | awk -F'\t' -v s="$suite" '$2 == s { print $1; exit }')
-if [ -z "$mirror" ]; then
-    mirror=http://deb.debian.org/debian
-    sources=$(printf '%s\t%s\tmain\n' "$mirror" "$suite")
-    say "no $suite entry in this machine's apt sources; using $mirror"
-fi
-mirror=${mirror%/}
 
 mkdir -p "$cache/archives/partial" "$cache/lists/partial" || fail "cannot make $cache"
 base=$cache/$suite-minbase-$arch.tar

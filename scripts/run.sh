@@ -3,19 +3,16 @@
 # COM1 has a test plug, COM2 is the signal generator, COM3 to COM5 are absent.
 # Set RSCOM_COM1 ... RSCOM_COM5 beforehand to choose otherwise (a device path,
 # loopback, none). Without a graphical session it runs the program on a
-# virtual X server (Xvfb) of its own.
+# virtual X server (Xvfb) of its own, and says which display that is and how
+# to stop the program.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${LINTARA_BUILD:-$top/build-run}
 
 "$top/scripts/setup.sh"
 
-launch=()
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-    echo "No graphical session: Lintara runs on a virtual X server (xvfb-run), where nothing" \
-        "is shown; run this in a desktop session to see it." >&2
-    launch=(xvfb-run -a)
-fi
+virtual=false
+[ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ] || [ -n "${QT_QPA_PLATFORM:-}" ] || virtual=true
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" --target lintara rscom -j"$(nproc)"
 
@@ -26,4 +23,18 @@ export RSCOM_COM2=${RSCOM_COM2:-generator}
 export RSCOM_COM3=${RSCOM_COM3:-none}
 export RSCOM_COM4=${RSCOM_COM4:-none}
 export RSCOM_COM5=${RSCOM_COM5:-none}
-exec "${launch[@]}" "$build/bin/lintara"
+$virtual || exec "$build/bin/lintara"
+
+# shellcheck source=xsession.sh
+. "$top/scripts/xsession.sh"
+xsession_begin lintara-run
+xsession_start_x || { cat "$work/xvfb.log" >&2; echo "run.sh: Xvfb did not start" >&2; exit 1; }
+"$build/bin/lintara" &
+app_pid=$!
+echo "No graphical session: Lintara (PID $app_pid) runs on the virtual X server $DISPLAY" \
+    "(Xvfb), where nothing is shown; run this in a desktop session to see it." \
+    "Ctrl+C or kill $app_pid ends it." >&2
+status=0
+wait "$app_pid" || status=$?
+app_pid=
+exit $status

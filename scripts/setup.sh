@@ -16,8 +16,9 @@ case "${1:-}" in
 --windows) lists+=("$here/packages-windows.txt") ;;
 esac
 
+# A package may be on more than one list; it is looked at once.
 missing=()
-for pkg in $(grep -hv '^\s*#' "${lists[@]}"); do
+for pkg in $(grep -hv '^\s*#' "${lists[@]}" | awk 'NF && !seen[$1]++ { print $1 }'); do
     status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
     [ "$status" = "install ok installed" ] || missing+=("$pkg")
 done

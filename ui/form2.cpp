@@ -98,7 +98,7 @@ void Form2::Command1_Click()
     OkPressed = true;
     for (int n = Port::kFirst; n <= Port::kLast; ++n) {
         if (!Frame1->isMarked(n)) continue;
-        if (Modul1::OPENCOM(Port::settings(n)) == 0) {
+        if (!Modul1::opened(Modul1::OPENCOM(Port::settings(n)))) {
             // Gone since it was marked: say so and let the user choose again.
             OkPressed = false;
             Frame1->reject(n);

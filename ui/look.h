@@ -35,7 +35,7 @@ inline const QColor kGrey{128, 128, 128};
 QFont sansSerif(double points = 8.25, bool bold = false);
 
 // The family sansSerif() asks for, as the platform names it (look_win.cpp,
-// look_unix.cpp).
+// look_posix.cpp).
 QString sansSerifFamily();
 
 // Makes that family, where it is not installed, a font of the same metrics.

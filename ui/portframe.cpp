@@ -55,7 +55,7 @@ void PortFrame::probe(QString &unavailablePorts)
 
 bool PortFrame::select(int port)
 {
-    if (Modul1::OPENCOM(Port::settings(port)) != 0) {
+    if (Modul1::opened(Modul1::OPENCOM(Port::settings(port)))) {
         m_selected = port;
         return true;
     }

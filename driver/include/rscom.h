@@ -4,7 +4,8 @@
  * The driver keeps one current port: the one most recently opened. The line
  * entries take no port argument and act on the current port.
  *
- *   OPENCOM(settings)  open (or re-select) a port: 1 opened, 0 not opened
+ *   OPENCOM(settings)  open (or re-select) a port: 0 not opened, any other
+ *                      value opened (this driver returns 1)
  *   TXD(level)         break on TxD: 1 active (break), 0 inactive
  *   DTR(level)         DTR output: 1 active, 0 inactive
  *   RTS(level)         RTS output: 1 active, 0 inactive
@@ -14,6 +15,12 @@
  *   COMSTATUS(n, ...)  could COMn be opened now, and why not; opens nothing
  *   EDGES(edges, max)  the current port's input-line changes since the last
  *                      call, each with its time and count
+ *
+ * Building against it: `pkg-config --cflags --libs rscom`, or CMake's
+ * find_package(rscom) and the target rscom::rscom. A program that loads the
+ * driver at run time asks for it by its SONAME, librscom.so.1, whose number
+ * changes only when a program built against this header would no longer
+ * work with it; on Windows it is rscom.dll.
  *
  * Settings string: "COMn,baud,parity,databits,stopbits", for example
  * "COM1,1200,N,8,1": n from 1 to 255, baud a positive whole number up to
@@ -111,12 +118,18 @@
  *
  * The check and the open are two steps, and a program that opens the port
  * between them races the driver. The driver narrows the race: its first open
- * takes a lock (flock) at once, and on Linux it looks for other holders again
- * before any setting changes, so a program seen then is refused with its
- * settings untouched. What remains is the open itself: as every open of a
- * tty, it may raise DTR and RTS, which such a program may see move for that
- * moment. On Windows, which opens a port for one program at a time, there is
- * no race.
+ * takes a lock (flock) at once, and that lock is never let go until the port
+ * is closed, so a program that locks the port either holds it first, and the
+ * driver refuses the port with its settings untouched, or waits for CLOSECOM.
+ * On Linux the driver also looks for other holders again before any setting
+ * changes, so a program seen then is refused with its settings untouched.
+ * What remains: the first open itself, as every open of a tty, may raise DTR
+ * and RTS, which such a program may see move for that moment; and a program
+ * that opens the port without a lock after that second look (elsewhere than
+ * on Linux, after the first check), and before the driver makes the port
+ * exclusive (TIOCEXCL, once its settings are applied), has the port open
+ * beside the driver, unseen. On Windows, which opens a port for one program
+ * at a time, there is no race.
  *
  * Another program has a port open, on Linux, when it holds a flock on the
  * device node (as /proc/locks shows), when a UUCP lock file LCK..name in
@@ -246,12 +259,15 @@ extern "C" {
 #endif
 
 /* Opens the port the settings string names and makes it the current port.
- * Returns 1 when the port is open, 0 when it does not exist, is not
- * accessible, is a system console, is in use by another program, or the
- * string is not valid. */
+ * Returns RSCOM_NOT_OPENED (0) when it does not exist, is not accessible, is
+ * a system console, is in use by another program, or the string is not
+ * valid, and any other value when the port is open. */
 RSCOM_API int16_t RSCOM_CALL OPENCOM(const char *settings);
 
-/* Results of OPENCOM. */
+/* Results of OPENCOM. This driver returns RSCOM_OPENED (1) for an open port;
+ * other drivers with these entries may return any other non-zero value (-1,
+ * 7), so callers test for non-zero: 0 is not opened, every other value is
+ * opened. */
 #define RSCOM_OPENED 1
 #define RSCOM_NOT_OPENED 0
 

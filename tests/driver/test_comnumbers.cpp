@@ -165,7 +165,8 @@ TEST(NumbersFile, DamagedLinesAreDroppedAndTold)
     EXPECT_FALSE(damaged);
     for (const char *text :
          {"garbage\n", "0\t5\tA\n", "256\t5\tA\n", "2\t-5\tA\n", "2\t5\t\n", "2\t5\n", "x2\t5\tA\n",
-          "2\t5\tA", "2\t5\tA\n2\t6\tB\n", "2\t5\tA\n3\t6\tA\n", "\x01\x02\x03\xff"}) {
+          "2\t5\tA", "2\t5\tA\n2\t6\tB\n", "2\t5\tA\n3\t6\tA\n", "\x01\x02\x03\xff", "+2\t5\tA\n",
+          "2\t 5\tA\n", "2\t99999999999999999999\tA\n", "18446744073709551618\t5\tA\n"}) {
         damaged = false;
         const std::vector<Remembered> memory = readMemory(text, damaged);
         EXPECT_TRUE(damaged) << text;

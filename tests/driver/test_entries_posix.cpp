@@ -1,13 +1,13 @@
 // The C entries on paths of a POSIX system that are no serial lines, and the
 // claim a real port gets: nothing blocks, nothing is left open, a held port
 // keeps out a second opener.
+#include "descriptors.h"
 #include "posix/serial.h"
 #include "testenv.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -15,18 +15,6 @@
 
 namespace
 {
-
-int openDescriptors()
-{
-    int count = 0;
-    DIR *dir = ::opendir("/proc/self/fd");
-    if (dir == nullptr) dir = ::opendir("/dev/fd");
-    while (dirent *entry = ::readdir(dir)) {
-        if (entry->d_name[0] != '.') ++count;
-    }
-    ::closedir(dir);
-    return count - 1; // the directory's own
-}
 
 // A pseudo-terminal pair; the other side stands in for a device.
 struct Pty {
@@ -76,7 +64,7 @@ TEST_F(PosixEntries, NonSerialPathsAreRefusedWithoutBlocking)
     mapPort(1, "loopback");
     ASSERT_EQ(OPENCOM("COM1,1200,N,8,1"), 1);
     DTR(1);
-    const int before = openDescriptors();
+    const size_t before = openDescriptors().size();
     for (const std::string &path :
          {file, fifo, dir, std::string("/dev/null"), pty.path, std::string("/dev/ptmx")}) {
         mapPort(2, path);
@@ -89,7 +77,7 @@ TEST_F(PosixEntries, NonSerialPathsAreRefusedWithoutBlocking)
         EXPECT_EQ(answer.code, RSCOM_NOT_SERIAL) << path;
         EXPECT_EQ(answer.detail, path + "\t\t\t\t\t\t");
     }
-    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(openDescriptors().size(), before);
     EXPECT_EQ(DSR(), 1); // COM1 is still current
 }
 
@@ -99,12 +87,12 @@ TEST_F(PosixEntries, DescriptorCountStaysConstant)
     mapPort(2, "loopback");
     mapPort(3, "/dev/null");
     mapPort(4, dir);
-    const int before = openDescriptors();
+    const size_t before = openDescriptors().size();
     for (int i = 0; i < 10000; ++i) {
         OPENCOM(settingsOf(i % 5 + 1).c_str());
         if (i % 10 == 0) COMSTATUS(static_cast<int16_t>(i % 5 + 1), nullptr, 0);
     }
-    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(openDescriptors().size(), before);
 }
 
 // The claim on a descriptor: its lock keeps out a second opener of the same

@@ -1,6 +1,6 @@
 // A scriptable stand-in for the port driver: answers as the test says and
 // records every call. Built with the original entries only, and as
-// variants that have COMSTATUS or EDGES as well. Built as librscom.so
+// variants that have COMSTATUS or EDGES as well. Built as librscom.so.1
 // (rscom.dll) in a folder of its own, found by the program's binding through
 // the library search path (on Windows: beside the program).
 //

@@ -1,5 +1,5 @@
 // The test's side of the scriptable driver: reaches the script entries of the
-// librscom.so that the binding loaded.
+// librscom.so.1 that the binding loaded.
 #pragma once
 
 #include <QString>

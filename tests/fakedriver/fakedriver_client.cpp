@@ -25,7 +25,7 @@ template <typename Fn> Fn entry(QLibrary &library, const char *name)
 
 FakeDriver::FakeDriver()
 {
-    // The same library the binding finds: the first librscom.so on the
+    // The same library the binding finds: the first librscom.so.1 on the
     // library search path, or on Windows the rscom.dll beside the program.
     QLibrary library(QStringLiteral(LINTARA_FAKE_DRIVER_FILE));
     if (!library.load()) {

@@ -36,6 +36,7 @@ void TestPort::init()
 {
     m_fake.reset();
     Modul1::setFailureHandler(nullptr);
+    Modul1::useLibrary(Modul1::libraryName());
 }
 
 void TestPort::probeOpensEachPortOnceInOrder()
@@ -77,28 +78,42 @@ void TestPort::probeReport_data()
     QTest::addColumn<QList<int>>("failing");
     QTest::addColumn<QString>("unavailable");
     QTest::addColumn<QString>("report");
+    // What OPENCOM answers for the ports that open: any value but 0.
+    QTest::addColumn<int>("opened");
 
     const QString tail = QStringLiteral(" nelze otevřít - jsou nepřístupné, nebo neexistují");
-    QTest::newRow("none") << QList<int>{} << QString() << QStringLiteral("Vyberte si port 1 - 5");
+    QTest::newRow("none") << QList<int>{} << QString() << QStringLiteral("Vyberte si port 1 - 5")
+                          << 1;
     // Fourteen characters, from the digit 1 to a space.
     QTest::newRow("all") << QList<int>{1, 2, 3, 4, 5} << QStringLiteral("1, 2, 3, 4, 5 ")
-                         << QStringLiteral("Port(y) 1, 2, 3, 4, 5 ") + tail;
+                         << QStringLiteral("Port(y) 1, 2, 3, 4, 5 ") + tail << 1;
     QTest::newRow("only 3") << QList<int>{3} << QStringLiteral(" 3,")
-                            << QStringLiteral("Port(y)  3,") + tail;
+                            << QStringLiteral("Port(y)  3,") + tail << 1;
     QTest::newRow("only 5") << QList<int>{5} << QStringLiteral(" 5 ")
                             << QStringLiteral("Port(y)  5  nelze otevřít - jsou nepřístupné, "
-                                              "nebo neexistují");
+                                              "nebo neexistují")
+                            << 1;
     QTest::newRow("1 and 3") << QList<int>{1, 3} << QStringLiteral("1, 3,")
-                             << QStringLiteral("Port(y) 1, 3,") + tail;
+                             << QStringLiteral("Port(y) 1, 3,") + tail << 1;
     QTest::newRow("2 and 4") << QList<int>{2, 4} << QStringLiteral(" 2, 4,")
-                             << QStringLiteral("Port(y)  2, 4,") + tail;
+                             << QStringLiteral("Port(y)  2, 4,") + tail << 1;
+    // Another driver's "opened", as a language whose true is -1 gives it.
+    QTest::newRow("2 and 4, opened as -1") << QList<int>{2, 4} << QStringLiteral(" 2, 4,")
+                                           << QStringLiteral("Port(y)  2, 4,") + tail << -1;
+    QTest::newRow("none, opened as -1")
+        << QList<int>{} << QString() << QStringLiteral("Vyberte si port 1 - 5") << -1;
+    QTest::newRow("1 and 5, opened as 7") << QList<int>{1, 5} << QStringLiteral("1, 5 ")
+                                          << QStringLiteral("Port(y) 1, 5  nelze otevřít - jsou "
+                                                            "nepřístupné, nebo neexistují")
+                                          << 7;
 }
 
 void TestPort::probeReport()
 {
     QFETCH(QList<int>, failing);
-    for (int port : failing)
-        m_fake.setOpenResult(port, 0);
+    QFETCH(int, opened);
+    for (int port = Port::kFirst; port <= Port::kLast; ++port)
+        m_fake.setOpenResult(port, static_cast<std::int16_t>(failing.contains(port) ? 0 : opened));
 
     std::set<int> disabled;
     QString text;
@@ -225,23 +240,23 @@ void TestPort::entryMissingFromDriverIsReportedOnItsFirstCall()
         reports << library + QStringLiteral(" | ") + reason;
     });
     const QString path = QStringLiteral(LINTARA_FAKE_DRIVER_WITHOUT_RI);
-    Modul1::Driver driver(path);
+    Modul1::useLibrary(path);
 
     // Everything the driver has works; nothing is reported before RI is
     // called, because entries are looked up one by one.
-    QCOMPARE(driver.OPENCOM(QStringLiteral("COM1,1200,N,8,1")), std::int16_t(1));
-    QCOMPARE(driver.DCD(), std::int16_t(0));
+    QCOMPARE(Modul1::OPENCOM(QStringLiteral("COM1,1200,N,8,1")), std::int16_t(1));
+    QCOMPARE(Modul1::DCD(), std::int16_t(0));
     QVERIFY(reports.isEmpty());
 
-    QCOMPARE(driver.RI(), std::int16_t(-1));
+    QCOMPARE(Modul1::RI(), std::int16_t(-1));
     QCOMPARE(reports.size(), 1);
     QVERIFY2(reports[0].startsWith(path + QStringLiteral(" | ")), qPrintable(reports[0]));
     QVERIFY2(reports[0].contains(QStringLiteral("RI")), qPrintable(reports[0]));
     QVERIFY2(reports[0].contains(QStringLiteral("undefined symbol")), qPrintable(reports[0]));
 
-    driver.RI(); // reported once
+    Modul1::RI(); // reported once
     QCOMPARE(reports.size(), 1);
-    QCOMPARE(driver.CTS(), std::int16_t(0));
+    QCOMPARE(Modul1::CTS(), std::int16_t(0));
 }
 
 void TestPort::missingLibraryIsReported()
@@ -249,16 +264,16 @@ void TestPort::missingLibraryIsReported()
     QStringList reports;
     Modul1::setFailureHandler(
         [&](const QString &library, const QString &reason) { reports << library << reason; });
-    Modul1::Driver driver(QStringLiteral("librscom-not-installed.so"));
-    QCOMPARE(driver.OPENCOM(QStringLiteral("COM1,1200,N,8,1")), std::int16_t(0));
+    Modul1::useLibrary(QStringLiteral("librscom-not-installed.so"));
+    QCOMPARE(Modul1::OPENCOM(QStringLiteral("COM1,1200,N,8,1")), std::int16_t(0));
     QCOMPARE(reports.size(), 2);
     QCOMPARE(reports[0], QStringLiteral("librscom-not-installed.so"));
     QVERIFY2(reports[1].contains(QStringLiteral("cannot open shared object file")),
              qPrintable(reports[1]));
-    driver.DTR(1);
-    QCOMPARE(driver.DSR(), std::int16_t(-1));
+    Modul1::DTR(1);
+    QCOMPARE(Modul1::DSR(), std::int16_t(-1));
     QCOMPARE(reports.size(), 2);
-    QCOMPARE(Modul1::libraryName(), QStringLiteral("librscom.so"));
+    QCOMPARE(Modul1::libraryName(), QStringLiteral("librscom.so.1"));
 }
 
 QTEST_GUILESS_MAIN(TestPort)

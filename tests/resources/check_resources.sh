@@ -2,7 +2,8 @@
 # The resources as other tools see them: the Windows version resource
 # compiles, the desktop entry is valid, the pictures have their sizes.
 set -uo pipefail
-rc=$1 desktop=$2 icon=$3 picture=$4 work=$5
+# VERSION is the project's (1.1.0.8), TEXT its form in the resource (1.01.0008).
+rc=$1 desktop=$2 icon=$3 picture=$4 work=$5 version=$6 text=$7
 passed=0 failed=0
 check() {
     local name=$1; shift
@@ -21,8 +22,8 @@ windres() {
     x86_64-w64-mingw32-windres --preprocessor=cpp "$rc" -O coff -o "$work/lintara.o" &&
         x86_64-w64-mingw32-windres --preprocessor=cpp "$rc" -O res -o "$work/lintara.res" &&
         x86_64-w64-mingw32-windres -J res -i "$work/lintara.res" -O rc -o "$work/decompiled.rc" &&
-        grep -q 'FILEVERSION 1, 1, 0, 8' "$work/decompiled.rc" &&
-        grep -q '"FileVersion", "1.01.0008"' "$work/decompiled.rc" &&
+        grep -qF "FILEVERSION ${version//./, }" "$work/decompiled.rc" &&
+        grep -qF "\"FileVersion\", \"$text\"" "$work/decompiled.rc" &&
         grep -q '"OriginalFilename", "Lintara.exe"' "$work/decompiled.rc" &&
         grep -q 'BLOCK "040904B0"' "$work/decompiled.rc"
 }

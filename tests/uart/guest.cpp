@@ -130,15 +130,6 @@ void sleepMs(int ms)
     nanosleep(&ts, nullptr);
 }
 
-std::string fdTarget(int fd)
-{
-    char buf[256];
-    const std::string link = "/proc/self/fd/" + std::to_string(fd);
-    const ssize_t n = readlink(link.c_str(), buf, sizeof buf - 1);
-    if (n < 0) return {};
-    return std::string(buf, static_cast<size_t>(n));
-}
-
 double waitForNode(const char *path, bool present, double limit)
 {
     const double t0 = seconds();

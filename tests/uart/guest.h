@@ -33,9 +33,6 @@ std::string errnoText(int error);
 double seconds();
 void sleepMs(int ms);
 
-// What descriptor `fd` of this process leads to, "" when it is not open.
-std::string fdTarget(int fd);
-
 // Seconds until `path` exists (or is gone); -1 when it did not within `limit`.
 double waitForNode(const char *path, bool present, double limit);
 

@@ -1,7 +1,7 @@
 // The program's port probe in the VM that run_uart_test.sh boots, on the real
 // driver and the kernel's own 8250 and USB serial drivers: Port::probe
 // through the program's binding, as the chooser and the settings run it
-// when they open, with librscom.so found as the installed program finds it,
+// when they open, with librscom.so.1 found as the installed program finds it,
 // in the library folder beside the program's own.
 //
 // With COMSTATUS the probe must open no device, write no register of any
@@ -18,6 +18,7 @@
 //
 // This program drives real ports. It refuses to start anywhere but in that VM.
 
+#include "descriptors.h"
 #include "guest.h"
 #include "modul1.h"
 #include "ports.h"
@@ -29,7 +30,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <map>
@@ -65,8 +65,8 @@ constexpr int kFirstStretchWithoutStatus = 121;
 constexpr const char *kStateFolder = "/state-probe";
 
 // Where run_uart_test.sh puts the drivers.
-constexpr const char *kDriver = "/lintara/lib/librscom.so";
-constexpr const char *kDriverWithoutStatus = "/lintara/without-status/librscom.so";
+constexpr const char *kDriver = "/lintara/lib/librscom.so.1";
+constexpr const char *kDriverWithoutStatus = "/lintara/without-status/librscom.so.1";
 
 std::string utf8(const QString &text)
 {
@@ -88,17 +88,9 @@ std::string oneLine(const std::string &text)
 std::set<std::string> devDescriptors()
 {
     std::set<std::string> found;
-    DIR *dir = opendir("/proc/self/fd");
-    if (dir == nullptr) return found;
-    const int own = dirfd(dir);
-    while (dirent *entry = readdir(dir)) {
-        if (entry->d_name[0] == '.') continue;
-        const int fd = std::atoi(entry->d_name);
-        const std::string target = guest::fdTarget(fd);
-        if (fd != own && target.compare(0, 5, "/dev/") == 0)
-            found.insert(std::to_string(fd) + " -> " + target);
+    for (const auto &[fd, target] : openDescriptors()) {
+        if (target.compare(0, 5, "/dev/") == 0) found.insert(std::to_string(fd) + " -> " + target);
     }
-    closedir(dir);
     return found;
 }
 

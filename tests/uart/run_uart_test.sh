@@ -13,7 +13,7 @@
 #   WORK_DIR    a folder in the build tree for the initramfs, the console log
 #               and qemu's trace of the UARTs' register writes
 #   PROBE_GUEST the probe_guest program
-#   DRIVER      the driver library, librscom.so
+#   DRIVER      the driver library, librscom.so.1
 #   DRIVER_WITHOUT_STATUS  the same driver without COMSTATUS
 #   GADGET_GUEST the gadget_guest program
 #   REMOTE_GUEST the remote_guest program (run when the host has ser2net)
@@ -145,12 +145,12 @@ if [[ -x $ser2net ]]; then
 else
     echo "SKIP remote_guest: no $ser2net (Debian package ser2net)"
 fi
-# As installed: the program finds its driver in the library folder beside
-# its own (its RUNPATH is $ORIGIN/../lib).
+# As installed: the program finds its driver by its SONAME in the library
+# folder beside its own (its RUNPATH is $ORIGIN/../lib).
 mkdir -p "$root"/lintara/{bin,lib,without-status} || fail "cannot make $root/lintara"
 install_program "$probe_guest" /lintara/bin/probe_guest || fail "cannot copy $probe_guest"
-install_program "$library" /lintara/lib/librscom.so || fail "cannot copy $library"
-install_program "$library_without_status" /lintara/without-status/librscom.so ||
+install_program "$library" /lintara/lib/librscom.so.1 || fail "cannot copy $library"
+install_program "$library_without_status" /lintara/without-status/librscom.so.1 ||
     fail "cannot copy $library_without_status"
 # The guest test loads them in this order.
 for module in "${modules[@]}"; do

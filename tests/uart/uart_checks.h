@@ -3,6 +3,7 @@
 // settings as the kernel has them and COMSTATUS's answers.
 #pragma once
 
+#include "descriptors.h"
 #include "guest.h"
 #include "rscom.h"
 
@@ -11,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
@@ -49,7 +49,6 @@ using guest::check;
 using guest::Child;
 using guest::enableMarkers;
 using guest::errnoText;
-using guest::fdTarget;
 using guest::finishChild;
 using guest::group;
 using guest::info;
@@ -100,28 +99,15 @@ inline bool writeFile(const std::string &path, const std::string &text, std::str
 // Open descriptors of this process.
 inline int countFds()
 {
-    DIR *dir = opendir("/proc/self/fd");
-    if (dir == nullptr) return -1;
-    int n = 0;
-    while (dirent *entry = readdir(dir)) {
-        if (entry->d_name[0] != '.') ++n;
-    }
-    closedir(dir);
-    return n - 1; // the directory's own
+    return static_cast<int>(openDescriptors().size());
 }
 
 inline std::vector<int> fdsOn(const std::string &path)
 {
     std::vector<int> fds;
-    DIR *dir = opendir("/proc/self/fd");
-    if (dir == nullptr) return fds;
-    const int own = dirfd(dir);
-    while (dirent *entry = readdir(dir)) {
-        if (entry->d_name[0] == '.') continue;
-        const int fd = std::atoi(entry->d_name);
-        if (fd != own && fdTarget(fd) == path) fds.push_back(fd);
+    for (const auto &[fd, target] : openDescriptors()) {
+        if (target == path) fds.push_back(fd);
     }
-    closedir(dir);
     return fds;
 }
 
@@ -256,15 +242,8 @@ inline int holdWithDriver(const char *settings)
 // Helper mode: what a program started by the driver's user has open.
 inline int listFds()
 {
-    DIR *dir = opendir("/proc/self/fd");
-    if (dir == nullptr) return 1;
-    const int own = dirfd(dir);
-    while (dirent *entry = readdir(dir)) {
-        if (entry->d_name[0] == '.') continue;
-        const int fd = std::atoi(entry->d_name);
-        if (fd != own) reply(std::to_string(fd) + " " + fdTarget(fd));
-    }
-    closedir(dir);
+    for (const auto &[fd, target] : openDescriptors())
+        reply(std::to_string(fd) + " " + target);
     return 0;
 }
 

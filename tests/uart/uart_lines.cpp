@@ -2,6 +2,26 @@
 // input lines, settings, locks, close-on-exec and what a reader costs.
 #include "uart_checks.h"
 
+#include <dlfcn.h>
+#include <iterator>
+#include <libserialport.h>
+#include <utility>
+
+// Runs once, right after libserialport's next successful open, when set.
+static std::function<void()> g_afterSpOpen;
+
+// libserialport's sp_open as the driver calls it, followed by the check's own
+// moment: the driver's objects are linked into this program, so this
+// definition is the one they call.
+extern "C" sp_return sp_open(sp_port *port, sp_mode flags)
+{
+    using Open = sp_return (*)(sp_port *, sp_mode);
+    static const auto real = reinterpret_cast<Open>(::dlsym(RTLD_NEXT, "sp_open"));
+    const sp_return result = real(port, flags);
+    if (result == SP_OK && g_afterSpOpen) std::exchange(g_afterSpOpen, nullptr)();
+    return result;
+}
+
 namespace uart
 {
 
@@ -305,6 +325,56 @@ void checkLocked()
               after);
     }
     finishChild(locker);
+
+    // A program that opens ttyS2 and waits for its lock once libserialport
+    // has opened the port for the driver and applied its settings: the
+    // driver's lock, taken at its first open, is never let go, so the driver
+    // opens the port and that program gets the lock only at CLOSECOM. Were
+    // the lock let go for a moment, that program would win it, and the
+    // driver would refuse a port whose settings it had changed.
+    Child waiter;
+    std::string waiting = "never asked";
+    g_afterSpOpen = [&]() {
+        waiter = startChild([]() {
+            // Not the descriptors the fork copied: one of them is the
+            // driver's, on the open file that holds the lock.
+            ::close_range(3, ~0U, 0);
+            const int fd = ::open(kSecond, O_RDWR | O_NOCTTY | O_NONBLOCK);
+            if (fd < 0) {
+                reply("open: " + errnoText(errno));
+                return 1;
+            }
+            reply("waiting");
+            ::alarm(20);
+            reply(::flock(fd, LOCK_EX) == 0 ? "locked" : "flock: " + errnoText(errno));
+            waitForEnd();
+            return 0;
+        });
+        waiting = readReply(waiter);
+        // Until the kernel shows it waiting (a blocked lock, "->" in /proc/locks).
+        const std::string blocked = "-> FLOCK  ADVISORY  WRITE " + std::to_string(waiter.pid) + " ";
+        for (int i = 0; i < 200 && waiting == "waiting"; ++i, sleepMs(10)) {
+            std::ifstream locks("/proc/locks");
+            if (std::string(std::istreambuf_iterator<char>(locks), {}).find(blocked) !=
+                std::string::npos)
+                return;
+        }
+        waiting = "not blocked in flock";
+    };
+    const int opened = OPENCOM(kCom3);
+    g_afterSpOpen = nullptr;
+    if (check("locked: another program waits for ttyS2's lock while the driver opens it",
+              waiting == "waiting", waiting)) {
+        check("locked: the driver opens the port all the same", opened == 1,
+              "returned " + std::to_string(opened));
+        const std::string early = readReply(waiter, 300);
+        check("locked: the other program gets no lock while the driver holds the port",
+              early == "<no answer>", early);
+        CLOSECOM();
+        const std::string late = early == "<no answer>" ? readReply(waiter) : early;
+        check("locked: the other program gets the lock at CLOSECOM", late == "locked", late);
+    }
+    finishChild(waiter);
 
     // Free again: the refusals were for the holders, not for the port.
     const int fds = countFds();

@@ -26,9 +26,11 @@ private slots:
     void init() { h.reset(); }
     void cleanupTestCase() { h.reset(); }
 
+    void startupProbesAndDisablesUnavailablePorts_data() { openedValues(); }
     void startupProbesAndDisablesUnavailablePorts();
     void noPortAvailable();
     void okIsEnabledByTheFirstMark();
+    void markTwoThenFourThenOk_data() { openedValues(); }
     void markTwoThenFourThenOk();
     void closingBeforeAnyMarkEndsTheProgram();
     void okFailureIsReportedAndTheChooserStays();
@@ -38,6 +40,10 @@ private slots:
 
 private:
     Form2 *start();
+    // What OPENCOM answers for a port that opens: our driver's 1, or any
+    // other value but 0, as another driver may answer.
+    static void openedValues();
+    void openAs();
     QRadioButton *option(int n) { return portOption(Registry::get<Form2>(), n); }
     QPushButton *ok() { return child<QPushButton>(Registry::get<Form2>(), "Command1"); }
 
@@ -51,8 +57,24 @@ Form2 *TestChooser::start()
     return chooser;
 }
 
+void TestChooser::openedValues()
+{
+    QTest::addColumn<int>("opened");
+    QTest::newRow("opened as 1") << 1;
+    QTest::newRow("opened as -1") << -1;
+    QTest::newRow("opened as 7") << 7;
+}
+
+void TestChooser::openAs()
+{
+    QFETCH(int, opened);
+    for (int n = 1; n <= 5; ++n)
+        h.fake.setOpenResult(n, static_cast<std::int16_t>(opened));
+}
+
 void TestChooser::startupProbesAndDisablesUnavailablePorts()
 {
+    openAs();
     h.fake.setOpenResult(3, 0);
     h.fake.setOpenResult(5, 0);
     start();
@@ -100,6 +122,7 @@ void TestChooser::okIsEnabledByTheFirstMark()
 
 void TestChooser::markTwoThenFourThenOk()
 {
+    openAs();
     start();
     QTest::mouseClick(option(2), Qt::LeftButton);
     QTest::mouseClick(option(4), Qt::LeftButton);

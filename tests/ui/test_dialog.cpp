@@ -158,19 +158,26 @@ void TestDialog::report_data()
 {
     QTest::addColumn<QList<int>>("failing");
     QTest::addColumn<QString>("text");
+    // What OPENCOM answers for the ports that open: any value but 0.
+    QTest::addColumn<int>("opened");
     const QString tail = QStringLiteral(" nelze otevřít - jsou nepřístupné, nebo neexistují");
-    QTest::newRow("none") << QList<int>{} << QStringLiteral("Vyberte si port 1 - 5");
-    QTest::newRow("2 and 4") << QList<int>{2, 4} << QStringLiteral("Port(y)  2, 4,") + tail;
-    QTest::newRow("only 5") << QList<int>{5} << QStringLiteral("Port(y)  5 ") + tail;
+    QTest::newRow("none") << QList<int>{} << QStringLiteral("Vyberte si port 1 - 5") << 1;
+    QTest::newRow("2 and 4") << QList<int>{2, 4} << QStringLiteral("Port(y)  2, 4,") + tail << 1;
+    QTest::newRow("only 5") << QList<int>{5} << QStringLiteral("Port(y)  5 ") + tail << 1;
     QTest::newRow("all") << QList<int>{1, 2, 3, 4, 5}
-                         << QStringLiteral("Port(y) 1, 2, 3, 4, 5 ") + tail;
+                         << QStringLiteral("Port(y) 1, 2, 3, 4, 5 ") + tail << 1;
+    QTest::newRow("2 and 4, opened as -1")
+        << QList<int>{2, 4} << QStringLiteral("Port(y)  2, 4,") + tail << -1;
+    QTest::newRow("none, opened as 7")
+        << QList<int>{} << QStringLiteral("Vyberte si port 1 - 5") << 7;
 }
 
 void TestDialog::report()
 {
     QFETCH(QList<int>, failing);
-    for (int port : failing)
-        h.fake.setOpenResult(port, 0);
+    QFETCH(int, opened);
+    for (int port = 1; port <= 5; ++port)
+        h.fake.setOpenResult(port, static_cast<std::int16_t>(failing.contains(port) ? 0 : opened));
     QTest::mouseClick(label("Label1"), Qt::LeftButton);
     QFETCH(QString, text);
     QCOMPARE(label("Label3")->text(), text);

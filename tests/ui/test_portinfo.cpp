@@ -39,6 +39,7 @@ private slots:
     void cleanupTestCase() { h.reset(); }
 
     void chooserAsksAndOpensNothing();
+    void dialogAsksAndThePortInUseStaysCurrent_data();
     void dialogAsksAndThePortInUseStaysCurrent();
     void refusedSelectionSaysWhy();
     void refusedOkSaysWhy();
@@ -87,8 +88,20 @@ void TestPortInfo::chooserAsksAndOpensNothing()
     QVERIFY(!Registry::exists<Form3>());
 }
 
+// What OPENCOM answers for a port that opens: our driver's 1, or any other
+// value but 0, as another driver may answer.
+void TestPortInfo::dialogAsksAndThePortInUseStaysCurrent_data()
+{
+    QTest::addColumn<int>("openedAs");
+    QTest::newRow("opened as 1") << 1;
+    QTest::newRow("opened as -1") << -1;
+    QTest::newRow("opened as 7") << 7;
+}
+
 void TestPortInfo::dialogAsksAndThePortInUseStaysCurrent()
 {
+    QFETCH(int, openedAs);
+    h.fake.setOpenResult(2, static_cast<std::int16_t>(openedAs));
     Registry::show(Registry::get<Form2>());
     h.fake.clearLog();
     QTest::mouseClick(chooserOption(2), Qt::LeftButton);

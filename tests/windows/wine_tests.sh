@@ -7,11 +7,16 @@
 #
 # usage: wine_tests.sh CROSS_BUILD PREFIX [CTEST_ARGUMENT...]
 #        wine_tests.sh --run PREFIX COMMAND [ARGUMENT...]
+#        wine_tests.sh --check
 # The second form runs COMMAND in that same session instead of the tests,
 # with wine as $LINTARA_WINE; it keeps DISPLAY (the tests run without one).
+# The third only tells whether the tests can run here: exit status 0, or 77
+# with the reason.
 set -euo pipefail
-run=false
-if [ "$1" = --run ]; then
+run=false check=false
+if [ "$1" = --check ]; then
+    check=true
+elif [ "$1" = --run ]; then
     run=true
     shift
     prefix=$1
@@ -21,7 +26,9 @@ else
     shift 2
 fi
 
-if $run; then arguments=(--run "$prefix" "$@"); else arguments=("$build" "$prefix" "$@"); fi
+if $check; then
+    arguments=()
+elif $run; then arguments=(--run "$prefix" "$@"); else arguments=("$build" "$prefix" "$@"); fi
 
 skip() {
     echo "SKIP: $*"
@@ -34,6 +41,29 @@ wine=$(command -v wine64 || true)
 wineserver=$(command -v wineserver || true)
 [ -n "$wineserver" ] || [ ! -x "$(dirname "$wine")/wineserver" ] || wineserver=$(dirname "$wine")/wineserver
 [ -n "$wineserver" ] || skip "no wineserver beside $wine"
+
+# How the tests get a mount namespace of their own: "root" or "user", or
+# why they cannot.
+namespace() {
+    local error
+    if [ "$(id -u)" -eq 0 ]; then
+        error=$(unshare --mount true 2>&1) && { echo root; return; }
+    fi
+    unshare --user --map-root-user --mount true 2>/dev/null && { echo user; return; }
+    # unshare makes every mount private from / down, and / must be a mount
+    # point for that: in a chroot it seldom is.
+    if ! mountpoint -q /; then
+        echo "cannot hide this machine's serial ports from wine: / is not a mount point here" \
+            "(a chroot?), so unshare --mount cannot make the tests' mounts private;" \
+            "bind-mount the chroot's folder onto itself before entering it"
+    elif [ "$(id -u)" -eq 0 ]; then
+        echo "cannot hide this machine's serial ports from wine: unshare --mount failed: $error"
+    else
+        echo "cannot hide this machine's serial ports from wine: not root, and user" \
+            "namespaces are not allowed here"
+    fi
+    return 1
+}
 
 # Only inside the namespace made below: a /dev of its own, with only what
 # wine needs and no serial line.
@@ -67,16 +97,16 @@ hide_serial_ports() {
 }
 
 if [ "${LINTARA_WINE_NAMESPACE:-}" != 1 ]; then
+    kind=$(namespace) || skip "$kind"
+    $check && exit 0
     # A server of this prefix left running from before would serve the
     # tests from outside the namespace.
     WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null || true
     export LINTARA_WINE_NAMESPACE=1
-    if [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null; then
+    if [ "$kind" = root ]; then
         exec unshare --mount --propagation private bash "$0" "${arguments[@]}"
-    elif unshare --user --map-root-user --mount true 2>/dev/null; then
-        exec unshare --user --map-root-user --mount --propagation private bash "$0" "${arguments[@]}"
     fi
-    skip "cannot hide this machine's serial ports from wine: needs root or user namespaces"
+    exec unshare --user --map-root-user --mount --propagation private bash "$0" "${arguments[@]}"
 fi
 
 hide_serial_ports

@@ -1,5 +1,7 @@
 #include "core/comnumbers.h"
 
+#include "core/decimal.h"
+
 #include <algorithm>
 #include <cctype>
 #include <sstream>
@@ -118,17 +120,6 @@ std::pair<std::string, long> split(const std::string &name)
     return {name.substr(0, digits), std::stol(number)};
 }
 
-bool wholeNumber(const std::string &text, std::int64_t &value)
-{
-    if (text.empty() || text.size() > 18) return false;
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-    }
-    return true;
-}
-
 } // namespace
 
 Numbering assignNumbers(const std::vector<FoundDevice> &found, std::vector<Remembered> &memory,
@@ -164,12 +155,14 @@ std::vector<Remembered> readMemory(const std::string &text, bool &damaged)
         if (line.empty() || line[0] == '#') continue;
         const size_t first = line.find('\t');
         const size_t second = first == std::string::npos ? first : line.find('\t', first + 1);
-        std::int64_t number = 0, seen = 0;
-        const bool ok = second != std::string::npos && wholeNumber(line.substr(0, first), number) &&
-                        number >= 1 && number <= kHighestNumber &&
-                        wholeNumber(line.substr(first + 1, second - first - 1), seen) &&
-                        second + 1 < line.size();
-        Remembered entry{static_cast<int>(number), seen, ok ? line.substr(second + 1) : ""};
+        const std::optional<std::int64_t> number =
+            second != std::string::npos ? decimal(line.substr(0, first), kHighestNumber)
+                                        : std::nullopt;
+        const std::optional<std::int64_t> seen =
+            number ? decimal(line.substr(first + 1, second - first - 1)) : std::nullopt;
+        const bool ok = seen && *number >= 1 && second + 1 < line.size();
+        Remembered entry{ok ? static_cast<int>(*number) : 0, ok ? *seen : 0,
+                         ok ? line.substr(second + 1) : ""};
         if (!ok || remembered(memory, entry.number) ||
             findIdentity(memory, entry.identity) != memory.end()) {
             damaged = true;

@@ -19,8 +19,8 @@ namespace rscom
 enum class Input { Dcd, Dsr, Cts, Ri };
 constexpr std::array<Input, 4> kInputs{Input::Dcd, Input::Dsr, Input::Cts, Input::Ri};
 
-// Microseconds of the clock that edges are timed by: CLOCK_MONOTONIC, on
-// Windows QueryPerformanceCounter's. In each platform's edge file.
+// Microseconds of the clock that edges are timed by: CLOCK_MONOTONIC
+// (posix/clock.cpp), on Windows QueryPerformanceCounter's (win/edgewatch.cpp).
 int64_t edgeClock();
 
 // What a port can tell of its changes now.

@@ -1,5 +1,7 @@
 #include "core/settings.h"
 
+#include "core/decimal.h"
+
 #include <climits>
 #include <cstring>
 
@@ -9,19 +11,19 @@ namespace rscom
 namespace
 {
 
-// Reads a decimal number without sign or leading zero, up to `max`.
-// Advances `p` past it. Checked before each step, so that no step overflows:
-// `long` has 32 bits on Windows.
+// Reads a decimal number without sign or leading zero, up to `max`, and
+// advances `p` past it.
 bool readNumber(const char *&p, long max, long &value)
 {
-    if (*p < '1' || *p > '9') return false;
-    value = 0;
-    while (*p >= '0' && *p <= '9') {
-        const int digit = *p - '0';
-        if (digit > max || value > (max - digit) / 10) return false;
-        value = value * 10 + digit;
-        ++p;
-    }
+    const char *end = p;
+    while (*end >= '0' && *end <= '9')
+        ++end;
+    if (*p == '0') return false;
+    const std::optional<std::int64_t> number =
+        decimal(std::string_view(p, static_cast<size_t>(end - p)), max);
+    if (!number) return false;
+    value = static_cast<long>(*number);
+    p = end;
     return true;
 }
 

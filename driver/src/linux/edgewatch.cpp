@@ -24,7 +24,6 @@
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <thread>
-#include <time.h>
 #include <unistd.h>
 
 namespace rscom
@@ -380,13 +379,6 @@ private:
 };
 
 } // namespace
-
-int64_t edgeClock()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
 
 ModemCalls kernelCalls()
 {

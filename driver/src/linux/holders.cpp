@@ -1,5 +1,6 @@
 #include "linux/holders.h"
 
+#include "core/decimal.h"
 #include "linux/sysfs.h"
 #include "linux/system.h"
 
@@ -10,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <iterator>
+#include <limits>
 #include <sstream>
 #include <sys/inotify.h>
 #include <sys/sysmacros.h>
@@ -24,12 +26,8 @@ namespace
 
 bool processNumber(const std::string &text, long &pid)
 {
-    if (text.empty() || text.size() > 9) return false;
-    pid = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        pid = pid * 10 + (c - '0');
-    }
+    const std::optional<std::int64_t> number = decimal(text, std::numeric_limits<pid_t>::max());
+    pid = number ? static_cast<long>(*number) : 0;
     return pid > 0;
 }
 

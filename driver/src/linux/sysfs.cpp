@@ -1,5 +1,6 @@
 #include "linux/sysfs.h"
 
+#include "core/decimal.h"
 #include "linux/system.h"
 
 #include <cctype>
@@ -33,13 +34,9 @@ std::string clean(std::string value)
 // The built-in UART's number: ttyS0 is 1.
 int builtinNumber(const std::string &name)
 {
-    if (name.size() < 5 || name.size() > 8 || name.compare(0, 4, "ttyS") != 0) return 0;
-    int k = 0;
-    for (size_t i = 4; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return 0;
-        k = k * 10 + (name[i] - '0');
-    }
-    return k + 1;
+    if (name.compare(0, 4, "ttyS") != 0) return 0;
+    const std::optional<std::int64_t> k = decimal(std::string_view(name).substr(4), 9999);
+    return k ? static_cast<int>(*k) + 1 : 0;
 }
 
 // The USB device above a tty's device, if any: walks up from the device

@@ -21,10 +21,11 @@ namespace rscom
 namespace
 {
 
-// The port's lock, taken before libserialport opens the port and touches its
-// settings: a port that another program holds with a lock, or that one is
-// seen to hold after this open, is never configured. This open itself may
-// raise DTR and RTS, as every open of a tty does.
+// The port's lock, taken on our own first open before libserialport opens
+// the port and touches its settings, and held until the port is closed: a
+// port that another program holds with a lock, or that one is seen to hold
+// after this open, is never configured. This open itself may raise DTR and
+// RTS, as every open of a tty does.
 class Reservation
 {
 public:
@@ -38,8 +39,7 @@ public:
     bool held() const;
     int error() const { return m_error; }
 
-    // Makes the open port ours alone and keeps it out of programs we start;
-    // the lock moves onto the port's own descriptor.
+    // Makes the open port ours alone and keeps it out of programs we start.
     bool claim(sp_port *port);
 
 private:
@@ -69,18 +69,24 @@ bool Reservation::held() const
     return m_fd >= 0;
 }
 
-// The lock belongs to our first descriptor, which libserialport does not
-// know; it moves to the descriptor libserialport opened, so that the port
-// holds one descriptor only.
+// The lock belongs to the open file of our first descriptor, which
+// libserialport does not know. That open file takes the place of
+// libserialport's own (dup2 closes libserialport's and puts a duplicate of
+// ours under its number), so the lock is never let go: the port holds one
+// open file, locked from our first open to its close. Its status flags are
+// those libserialport opens with (read and write, non-blocking, no
+// controlling terminal); the settings are the device's, not the open file's.
 bool Reservation::claim(sp_port *port)
 {
     int fd = -1;
     if (m_fd < 0 || sp_get_port_handle(port, &fd) != SP_OK) return false;
+    if (::dup2(m_fd, fd) < 0 || !claimDescriptor(fd)) {
+        explain(reasonAfter(errno));
+        return false;
+    }
     ::close(m_fd);
     m_fd = -1;
-    if (claimDescriptor(fd)) return true;
-    explain(reasonAfter(errno));
-    return false;
+    return true;
 }
 
 // Settings libserialport leaves as the port had them: after this the port

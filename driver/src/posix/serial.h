@@ -22,7 +22,8 @@ using HolderCheck = std::function<bool()>;
 // and the port's settings are as they were. The open that takes the lock
 // happens before `stillFree` is asked, and may raise DTR and RTS: a program
 // that opened the port without a lock after the caller's own check may see
-// them move (see rscom.h, "Opening a device").
+// them move (see rscom.h, "Opening a device"). The lock is held from that
+// open until the port is closed.
 std::unique_ptr<Device> openSerialPort(const std::string &path, const HolderCheck &stillFree = {});
 
 // Close-on-exec, a non-blocking exclusive lock and TIOCEXCL on an open

@@ -1,5 +1,6 @@
 #include "win/ports.h"
 
+#include "core/decimal.h"
 #include "core/diagnostics.h"
 #include "core/naming.h"
 
@@ -36,7 +37,9 @@ std::string nameOf(const Target &target)
 int ownNumber(const std::string &name)
 {
     if (name.size() != 4 || name.compare(0, 3, "COM") != 0) return 0;
-    return name[3] >= '1' && name[3] <= '0' + kOfferedNumbers ? name[3] - '0' : 0;
+    const std::optional<std::int64_t> number =
+        decimal(std::string_view(name).substr(3), kOfferedNumbers);
+    return number ? static_cast<int>(*number) : 0;
 }
 
 // The numbers' file, %LOCALAPPDATA%\rscom\ports, locked with LockFileEx on a
