@@ -28,7 +28,8 @@ echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char *, unsigned long
 "$clang" -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -I"$source/driver/src" -I"$source/driver/include" \
     "$here/fuzz_telnet.cpp" "$source/driver/src/network/telnet.cpp" \
-    "$source/driver/src/network/address.cpp" -o "$work/fuzz_telnet"
+    "$source/driver/src/network/address.cpp" "$source/driver/src/core/decimal.cpp" \
+    -o "$work/fuzz_telnet"
 
 # New inputs go to a folder of the build, never into the source tree.
 rm -rf "$work/corpus"

@@ -1,5 +1,7 @@
 #include "network/address.h"
 
+#include "core/decimal.h"
+
 #include <cstring>
 
 namespace rscom
@@ -22,19 +24,6 @@ bool isNameCharacter(char c)
 {
     return isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '.' ||
            c == '_';
-}
-
-// 1 to 65535 in decimal digits.
-std::optional<uint16_t> portNumber(const std::string &text)
-{
-    if (text.empty() || text.size() > 5) return std::nullopt;
-    long value = 0;
-    for (char c : text) {
-        if (!isDigit(c)) return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    if (value < 1 || value > 65535) return std::nullopt;
-    return static_cast<uint16_t>(value);
 }
 
 // An IPv6 address as it stands between brackets: hex digits, colons and an
@@ -64,12 +53,7 @@ bool isIpv4(const std::string &text)
     while (start <= text.size()) {
         size_t end = text.find('.', start);
         if (end == std::string::npos) end = text.size();
-        const std::string part = text.substr(start, end - start);
-        if (part.empty() || part.size() > 3) return false;
-        for (char c : part) {
-            if (!isDigit(c)) return false;
-        }
-        if (std::stoi(part) > 255) return false;
+        if (!decimal(std::string_view(text).substr(start, end - start), 255)) return false;
         ++parts;
         start = end + 1;
     }
@@ -114,9 +98,9 @@ std::optional<RemoteAddress> parseRemoteAddress(const std::string &value)
         address.numeric = isIpv4(address.host);
         if (!address.numeric && !isHostName(address.host)) return std::nullopt;
     }
-    const std::optional<uint16_t> number = portNumber(port);
-    if (!number) return std::nullopt;
-    address.port = *number;
+    const std::optional<int64_t> number = decimal(port, 65535);
+    if (!number || *number == 0) return std::nullopt;
+    address.port = static_cast<uint16_t>(*number);
     return address;
 }
 
