@@ -15,15 +15,20 @@ enum class Output { Txd, Dtr, Rts };
 
 // Where COMn leads.
 struct Target {
-    enum class Kind { None, Loopback, Generator, Device };
+    enum class Kind { None, Loopback, Generator, Device, Remote };
     Kind kind = Kind::None;
-    std::string path;     // Kind::Device: where the device is now
+    std::string path;     // Kind::Device: where the device is now; Kind::Remote: its address
+                          // (also for Kind::None when that is malformed)
     std::string identity; // Kind::Device: what it is known by, whatever its path
 
     // The same port: the identity decides, so that a device that came back
     // under another name is still the port it was.
     bool sameAs(const Target &o) const { return kind == o.kind && identity == o.identity; }
 };
+
+// A port that finds its way back by itself (a port on another machine while
+// its connection is down) cannot be read for now, and is kept.
+constexpr int kAway = -2;
 
 // An open port. Every operation reports whether the port still answers; a port
 // that stops answering is gone (unplugged) and is discarded by its owner.
@@ -33,7 +38,7 @@ public:
     virtual ~Device() = default;
     virtual bool configure(const Settings &settings) = 0;
     virtual bool setOutput(Output line, bool active) = 0;
-    // 1 active, 0 inactive, -1 gone.
+    // 1 active, 0 inactive, -1 gone, kAway for now.
     virtual int readInput(Input line) = 0;
 
     // From now on the input lines' changes go to `record`, which the port
@@ -51,5 +56,9 @@ using Opener = std::function<std::unique_ptr<Device>(const Target &target)>;
 std::unique_ptr<Device> openLoopback();
 // The virtual port whose inputs follow a fixed pattern from its opening on.
 std::unique_ptr<Device> openGenerator();
+// The port on another machine at a Kind::Remote target's address; nullptr
+// when the server refuses, or does not agree to the Com Port Control Option
+// within 2 s.
+std::unique_ptr<Device> openRemote(const Target &target);
 
 } // namespace rscom

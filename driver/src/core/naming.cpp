@@ -1,6 +1,7 @@
 #include "core/naming.h"
 
 #include "core/platform.h"
+#include "network/address.h"
 
 #include <cstdlib>
 #include <string>
@@ -27,6 +28,7 @@ std::optional<Target> mappedTarget(int port)
     if (mapped == "loopback") return Target{Target::Kind::Loopback, {}, {}};
     if (mapped == "generator") return Target{Target::Kind::Generator, {}, {}};
     if (mapped.empty() || mapped == "none") return Target{};
+    if (isRemote(mapped)) return remoteTarget(mapped);
     return namedTarget(mapped);
 }
 
