@@ -56,5 +56,5 @@ WiringTest::Driver::Told DriverLines::changes(std::array<int, WiringTest::kInput
 bool DriverLines::late(int port)
 {
     const std::optional<Port::State> state = Port::state(port);
-    return state && state->path.startsWith(QLatin1String("rfc2217://"));
+    return state && state->path.startsWith(QLatin1String("rfc2217://"), Qt::CaseInsensitive);
 }

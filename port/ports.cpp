@@ -69,6 +69,8 @@ QString description(const State &state)
         device = QStringLiteral("virtuální port se zkušební zástrčkou");
     } else if (state.path == QLatin1String("generator")) {
         device = QStringLiteral("virtuální port s generátorem signálů");
+    } else if (state.path == QLatin1String("nullmodem")) {
+        device = QStringLiteral("virtuální port s kříženým kabelem (null-modem)");
     } else if (!state.product.isEmpty()) {
         QStringList about;
         for (const QString &field : {state.maker, state.serial}) {

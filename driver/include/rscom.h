@@ -35,6 +35,9 @@
  *       "generator"        a virtual port whose inputs move by themselves (see below)
  *       "nullmodem"        a virtual port at one end of a null-modem cable (see below)
  *       "none"             no port: OPENCOM returns 0
+ *       "rfc2217://host:port"  a serial port on another machine, served over
+ *                          telnet with the Com Port Control Option (RFC 2217),
+ *                          as ser2net and pyserial serve it (see below)
  *   - Windows, RSCOM_COMn unset: the ports Windows has, numbered as on Linux
  *     (below); see "On Windows" for how they are found and for the names
  *     RSCOM_COMn may give there.
@@ -77,6 +80,37 @@
  *   "nullmodem" port, reads 0 on every input. A port that is closed drives
  *   its outputs inactive.
  * Each virtual port has lines of its own.
+ *
+ * Ports on another machine ("rfc2217://host:port"): the host is a name, an
+ *   IPv4 address, or an IPv6 address in brackets (rfc2217://[::1]:2217); the
+ *   port 1 to 65535. Anything else after "rfc2217://" (no host or port,
+ *   IPv6 without brackets, a path, options after a '?') is no port:
+ *   COMSTATUS answers RSCOM_MISSING and RSCOM_DEBUG says "not a valid rfc2217
+ *   address".
+ *   - COMSTATUS never connects (a connection takes the port, and the server
+ *     opens its device, which may raise DTR): a well-formed address is
+ *     available; its path field is the address as given and its product
+ *     "síťový port RFC 2217".
+ *   - OPENCOM connects, and offers the Com Port Control Option (44) with
+ *     BINARY and SUPPRESS-GO-AHEAD; it returns non-zero once the server
+ *     agrees, and 0 for a refused connection or a server that does not agree
+ *     within 2 s (looking up the name and connecting included), leaving
+ *     nothing open. It then sends the settings, no flow control, TxD, DTR and
+ *     RTS inactive, SET-MODEMSTATE-MASK 255 and a request for the lines.
+ *     Opening it again sends the settings again over the same connection.
+ *   - The readers answer from the server's last NOTIFY-MODEMSTATE, with no
+ *     round trip: -1 until its first report and while the connection is
+ *     down. The setters send SET-CONTROL and do not wait for an answer.
+ *   - Data from the server is read and thrown away.
+ *   - A lost connection: the reads give -1 and EDGES RSCOM_EDGES_NO_PORT,
+ *     as for an unplugged adapter, while the driver connects again about
+ *     once a second; then it sends the last settings, the mask, and TxD, DTR
+ *     and RTS as last set, with no change between. CLOSECOM closes the
+ *     connection at once.
+ *   - What the server sends is read with a fixed buffer: an overlong
+ *     sub-negotiation is dropped, unknown options are refused, unknown
+ *     sub-options ignored. The socket is close-on-exec, and a closed
+ *     connection never raises SIGPIPE.
  *
  * Opening a device: never blocks; refuses anything that is not a serial line
  * with modem-control lines (regular files, directories, FIFOs, /dev/null,
@@ -364,6 +398,14 @@ typedef struct rscom_edge {
  *   Windows     a thread per held port waits in WaitCommEvent, timed with
  *               QueryPerformanceCounter, the levels from GetCommModemStatus
  *               after each event; an RI edge comes from EV_RING itself.
+ *   rfc2217     a thread per held port sleeps on its connection; a report
+ *               that changes a line's level is a change, timed when it
+ *               arrives (not when the line moved at the server); a delta
+ *               bit (for RI the trailing-edge bit) at the same level is two
+ *               changes, a jump in count. The server's first report after
+ *               each connection sets the levels and is no change. ser2net
+ *               looks at its lines about once a second: shorter pulses
+ *               arrive as counted changes only, when at all.
  *
  * Closing: CLOSECOM releases the device at once, even while a wait is
  * pending: within 100 ms another program can open and lock it, and no

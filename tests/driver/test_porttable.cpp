@@ -315,6 +315,24 @@ TEST_F(PortTableTest, RecordOutlivesTheDevicesOfItsPort)
     EXPECT_EQ(socket(1).live, 0);
 }
 
+// A port that comes back by itself (on another machine, its connection down)
+// reads -1 and tells no changes meanwhile, and is kept: never opened again.
+TEST_F(PortTableTest, AwayPortIsKept)
+{
+    rscom_edge edges[4];
+    ASSERT_EQ(table.open("COM1,1200,N,8,1"), 1);
+    ASSERT_EQ(table.open("COM2,1200,N,8,1"), 1);
+    socket(1).inputs = {kAway, kAway, kAway, kAway};
+    socket(1).edges = EdgeState::Away;
+    ASSERT_EQ(table.open("COM1,1200,N,8,1"), 1);
+    EXPECT_EQ(table.read(Input::Cts), -1);
+    EXPECT_EQ(table.edges(edges, 4), RSCOM_EDGES_NO_PORT);
+    now += PortTable::kRetryPeriod;
+    EXPECT_EQ(table.read(Input::Cts), -1);
+    EXPECT_EQ(socket(1).opens, 1);
+    EXPECT_EQ(socket(1).live, 1);
+}
+
 TEST_F(PortTableTest, OpencomOfUnpluggedPortOpensAfresh)
 {
     ASSERT_EQ(table.open("COM1,1200,N,8,1"), 1);

@@ -4,9 +4,10 @@
 # backend on the kernel's own 8250 and USB serial drivers, then probe_guest,
 # the program's port probe on that driver, once as it is and once with the
 # driver built without COMSTATUS, and last gadget_guest, the driver's EDGES on
-# a USB serial gadget inside the guest.
+# a USB serial gadget inside the guest, and remote_guest, a port on another
+# machine: ser2net in the guest serving a UART over RFC 2217.
 #
-# usage: run_uart_test.sh GUEST_TEST WORK_DIR PROBE_GUEST DRIVER DRIVER_WITHOUT_STATUS GADGET_GUEST
+# usage: run_uart_test.sh GUEST_TEST WORK_DIR PROBE_GUEST DRIVER DRIVER_WITHOUT_STATUS GADGET_GUEST REMOTE_GUEST
 #
 #   GUEST_TEST  the uart_guest_test program
 #   WORK_DIR    a folder in the build tree for the initramfs, the console log
@@ -15,6 +16,7 @@
 #   DRIVER      the driver library, librscom.so.1
 #   DRIVER_WITHOUT_STATUS  the same driver without COMSTATUS
 #   GADGET_GUEST the gadget_guest program
+#   REMOTE_GUEST the remote_guest program (run when the host has ser2net)
 #
 # The kernel is Debian's stock amd64 kernel with a few of its own modules,
 # fetched and unpacked beforehand by scripts/setup-vm-kernel.sh into
@@ -48,8 +50,8 @@ fail() {
     exit 1
 }
 
-if [[ $# -ne 6 ]]; then
-    echo "usage: $0 GUEST_TEST WORK_DIR PROBE_GUEST DRIVER DRIVER_WITHOUT_STATUS GADGET_GUEST" >&2
+if [[ $# -ne 7 ]]; then
+    echo "usage: $0 GUEST_TEST WORK_DIR PROBE_GUEST DRIVER DRIVER_WITHOUT_STATUS GADGET_GUEST REMOTE_GUEST" >&2
     exit 2
 fi
 guest_test=$1
@@ -58,6 +60,7 @@ probe_guest=$3
 library=$4
 library_without_status=$5
 gadget_guest=$6
+remote_guest=$7
 here=$(cd "$(dirname "$0")" && pwd)
 vm_timeout=${UART_VM_TIMEOUT:-120}
 
@@ -128,6 +131,20 @@ for applet in sh mount poweroff env; do
 done
 install_program "$guest_test" /uart_guest_test || fail "cannot copy $guest_test"
 install_program "$gadget_guest" /gadget_guest || fail "cannot copy $gadget_guest"
+# ser2net (Debian's, with its libraries) for the port on another machine.
+ser2net=/usr/sbin/ser2net
+if [[ -x $ser2net ]]; then
+    install_program "$remote_guest" /remote_guest || fail "cannot copy $remote_guest"
+    mkdir -p "$root/usr/sbin" "$root/tmp" && install_program "$ser2net" /usr/sbin/ser2net ||
+        fail "cannot copy $ser2net"
+    # gensio loads its serial, telnet and TCP parts as plugins.
+    for plugin in /usr/libexec/*/gensio/*/libgensio_{serialdev,telnet,net}.so; do
+        mkdir -p "$root$(dirname "$plugin")" && install_program "$plugin" "$plugin" ||
+            fail "cannot copy $plugin"
+    done
+else
+    echo "SKIP remote_guest: no $ser2net (Debian package ser2net)"
+fi
 # As installed: the program finds its driver by its SONAME in the library
 # folder beside its own (its RUNPATH is $ORIGIN/../lib).
 mkdir -p "$root"/lintara/{bin,lib,without-status} || fail "cannot make $root/lintara"
@@ -161,6 +178,7 @@ guest_runs=(
     "probe_guest_without_status env LD_LIBRARY_PATH=/lintara/without-status /lintara/bin/probe_guest --without-status"
     "gadget_guest /gadget_guest"
 )
+[[ -x $ser2net ]] && guest_runs+=("remote_guest /remote_guest")
 {
     cat <<'EOF'
 #!/bin/sh

@@ -28,6 +28,7 @@ enum class EdgeState {
     Told,   // its changes go to its record
     Untold, // it cannot tell them: only what a read sees
     Gone,   // its device is gone
+    Away,   // it cannot be read for now, and comes back by itself
 };
 
 // The changes of a port not taken yet, oldest first, and every line's count

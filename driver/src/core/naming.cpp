@@ -1,6 +1,7 @@
 #include "core/naming.h"
 
 #include "core/platform.h"
+#include "network/address.h"
 
 #include <cstdlib>
 #include <string>
@@ -40,6 +41,7 @@ std::optional<Target> mappedTarget(int port)
     if (mapped == "generator") return Target{Target::Kind::Generator, {}, {}};
     if (mapped == "nullmodem") return Target{Target::Kind::NullModem, {}, {}, cableEnd(port)};
     if (mapped.empty() || mapped == "none") return Target{};
+    if (isRemote(mapped)) return remoteTarget(mapped);
     return namedTarget(mapped);
 }
 

@@ -1,6 +1,7 @@
 #include "core/porttable.h"
 
 #include "core/diagnostics.h"
+#include "network/address.h"
 
 #include <cstring>
 
@@ -31,6 +32,12 @@ std::string shown(const char *text)
     return "not valid settings \"" + s + (std::strlen(text) > 40 ? "...\"" : "\"");
 }
 
+// Why a port leads nowhere.
+std::string nowhere(const Target &target)
+{
+    return isRemote(target.path) ? "not a valid rfc2217 address" : "no such port";
+}
+
 } // namespace
 
 PortTable::PortTable(Resolver resolve, Opener open, Inspector inspect, Now now)
@@ -57,7 +64,7 @@ int16_t PortTable::open(const char *text)
         release(port);
     }
     if (target.kind == Target::Kind::None) {
-        explain("no such port");
+        explain(nowhere(target));
         return 0;
     }
 
@@ -141,7 +148,7 @@ void PortTable::dropDeadDevices()
         Port &port = m_ports[n];
         if (!port.device) continue;
         const About about(static_cast<int>(n), port.target.path);
-        if (port.device->readInput(Input::Dcd) < 0) lose(port);
+        if (port.device->readInput(Input::Dcd) == -1) lose(port);
     }
 }
 
@@ -178,8 +185,8 @@ int16_t PortTable::read(Input line)
     const About about(m_current, port.target.path);
     if (!usable(m_current)) return -1;
     const int value = port.device->readInput(line);
-    if (value < 0) lose(port);
-    return static_cast<int16_t>(value);
+    if (value == -1) lose(port);
+    return static_cast<int16_t>(value < 0 ? -1 : value);
 }
 
 int16_t PortTable::edges(rscom_edge *out, int16_t max)
@@ -189,6 +196,8 @@ int16_t PortTable::edges(rscom_edge *out, int16_t max)
     switch (port.device->updateEdges()) {
     case EdgeState::Gone:
         lose(port);
+        return RSCOM_EDGES_NO_PORT;
+    case EdgeState::Away:
         return RSCOM_EDGES_NO_PORT;
     case EdgeState::Untold:
         return RSCOM_EDGES_UNTOLD;
@@ -217,8 +226,12 @@ PortStatus PortTable::status(int number)
     const About about(number, target.path);
     switch (target.kind) {
     case Target::Kind::None:
-        explain("no such port");
+        explain(nowhere(target));
         return {};
+    case Target::Kind::Remote:
+        // Never connected to: a connection takes the port, and the server
+        // opens its device, which may raise DTR.
+        return {Availability::Available, {target.path, "síťový port RFC 2217", {}, {}, {}, {}, {}}};
     case Target::Kind::Loopback:
         return {Availability::Available, {"loopback", {}, {}, {}, {}, {}, {}}};
     case Target::Kind::Generator:

@@ -26,6 +26,8 @@ std::unique_ptr<rscom::Device> openTarget(const Target &target)
         return rscom::openNullModem(target.cableEnd);
     case Target::Kind::Device:
         return rscom::openDevice(target);
+    case Target::Kind::Remote:
+        return rscom::openRemote(target);
     case Target::Kind::None:
         break;
     }
