@@ -6,6 +6,8 @@
 
 #include <QStringList>
 
+#include <array>
+
 namespace Port
 {
 
@@ -27,6 +29,11 @@ QString name(int port)
 QString timelineTitle(int port)
 {
     return QStringLiteral("Průběh signálů - COM%1").arg(port);
+}
+
+QString wiringTitle(int port)
+{
+    return QStringLiteral("Test zapojení - COM%1").arg(port);
 }
 
 QString openedMessage(int port)
@@ -62,6 +69,8 @@ QString description(const State &state)
         device = QStringLiteral("virtuální port se zkušební zástrčkou");
     } else if (state.path == QLatin1String("generator")) {
         device = QStringLiteral("virtuální port s generátorem signálů");
+    } else if (state.path == QLatin1String("nullmodem")) {
+        device = QStringLiteral("virtuální port s kříženým kabelem (null-modem)");
     } else if (!state.product.isEmpty()) {
         QStringList about;
         for (const QString &field : {state.maker, state.serial}) {
@@ -107,6 +116,22 @@ QString reason(const State &state)
     }
 }
 
+namespace
+{
+
+std::array<bool, kLast + 1> &found()
+{
+    static std::array<bool, kLast + 1> ports{};
+    return ports;
+}
+
+} // namespace
+
+bool foundAvailable(int port)
+{
+    return port >= kFirst && port <= kLast && found()[static_cast<std::size_t>(port)];
+}
+
 void probe(const std::function<void(int port)> &disableOption,
            const std::function<void(int port, const QString &text)> &describeOption,
            QString &unavailablePorts)
@@ -125,6 +150,7 @@ void probe(const std::function<void(int port)> &disableOption,
         } else {
             available = Modul1::opened(Modul1::OPENCOM(settings(n)));
         }
+        found()[static_cast<std::size_t>(n)] = available;
         if (available) continue;
         disableOption(n);
         unavailablePorts += QLatin1String(fragments[n]);

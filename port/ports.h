@@ -28,6 +28,9 @@ QString name(int port);
 // "Průběh signálů - COMn": the timeline's title for the monitor's port.
 QString timelineTitle(int port);
 
+// "Test zapojení - COMn": the wiring test's title for the monitor's port.
+QString wiringTitle(int port);
+
 // "Otevřen port : COMn"
 QString openedMessage(int port);
 
@@ -63,6 +66,9 @@ QString reason(const State &state);
 void probe(const std::function<void(int port)> &disableOption,
            const std::function<void(int port, const QString &text)> &describeOption,
            QString &unavailablePorts);
+
+// Whether the last probe found port n available; false before any probe.
+bool foundAvailable(int port);
 
 // The report of a probe: "Vyberte si port 1 - 5" when every port opened,
 // otherwise "Port(y) " + unavailablePorts + " nelze otevřít - jsou

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Lintara and starts it on virtual ports:
-# COM1 has a test plug, COM2 is the signal generator, COM3 to COM5 are absent.
-# Set RSCOM_COM1 ... RSCOM_COM5 beforehand to choose otherwise (a device path,
-# loopback, none). Without a graphical session it runs the program on a
-# virtual X server (Xvfb) of its own, and says which display that is and how
-# to stop the program.
+# COM1 has a test plug, COM2 is the signal generator, COM3 and COM4 are the
+# two ends of a null-modem cable, COM5 is absent. Set RSCOM_COM1 ...
+# RSCOM_COM5 beforehand to choose otherwise (a device path, loopback,
+# generator, nullmodem, none). Without a graphical session it runs the program
+# on a virtual X server (Xvfb) of its own, and says which display that is and
+# how to stop the program.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${LINTARA_BUILD:-$top/build-run}
@@ -20,8 +21,9 @@ export RSCOM_COM1=${RSCOM_COM1:-loopback}
 # COM2 is the generator, whose inputs move by themselves: live lines with no
 # hardware.
 export RSCOM_COM2=${RSCOM_COM2:-generator}
-export RSCOM_COM3=${RSCOM_COM3:-none}
-export RSCOM_COM4=${RSCOM_COM4:-none}
+# COM3 and COM4 are joined by a null-modem cable: the wiring test finds it.
+export RSCOM_COM3=${RSCOM_COM3:-nullmodem}
+export RSCOM_COM4=${RSCOM_COM4:-nullmodem}
 export RSCOM_COM5=${RSCOM_COM5:-none}
 $virtual || exec "$build/bin/lintara"
 

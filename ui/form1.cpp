@@ -1,7 +1,9 @@
 #include "form1.h"
 
+#include "driverlines.h"
 #include "form3.h"
 #include "form4.h"
+#include "form5.h"
 #include "look.h"
 #include "modul1.h"
 #include "polltimer.h"
@@ -112,12 +114,7 @@ void Form1::setPortTitle(int port)
     setWindowTitle(Port::title(port));
     m_port = port;
     const bool switched = m_lines.switchPort(LineRecord::now(), port);
-    Modul1::TXD(level(Check1));
-    m_lines.sent(LineRecord::now(), LineRecord::kTxd, level(Check1));
-    Modul1::DTR(level(Check2));
-    m_lines.sent(LineRecord::now(), LineRecord::kDtr, level(Check2));
-    Modul1::RTS(level(Check3));
-    m_lines.sent(LineRecord::now(), LineRecord::kRts, level(Check3));
+    sendToggles();
     if (switched) {
         showCounts();
         // The marks were the other port's pulses.
@@ -128,6 +125,38 @@ void Form1::setPortTitle(int port)
         }
     }
     if (Registry::exists<Form4>()) Registry::get<Form4>()->setPortTitle(port);
+    if (Registry::exists<Form5>()) Registry::get<Form5>()->setPortTitle(port);
+}
+
+void Form1::sendToggles()
+{
+    Modul1::TXD(level(Check1));
+    m_lines.sent(LineRecord::now(), LineRecord::kTxd, level(Check1));
+    Modul1::DTR(level(Check2));
+    m_lines.sent(LineRecord::now(), LineRecord::kDtr, level(Check2));
+    Modul1::RTS(level(Check3));
+    m_lines.sent(LineRecord::now(), LineRecord::kRts, level(Check3));
+}
+
+void Form1::pause()
+{
+    m_paused = true;
+}
+
+// The test went through m_lines too: its record and counts go on.
+void Form1::resume()
+{
+    if (!m_paused) return;
+    m_paused = false;
+    Modul1::OPENCOM(Port::settings(m_port));
+    m_lines.switchPort(LineRecord::now(), m_port);
+    sendToggles();
+}
+
+std::int16_t Form1::output(int toggle) const
+{
+    const std::array<const QPushButton *, 3> toggles{Check1, Check2, Check3};
+    return level(toggles[static_cast<std::size_t>(toggle)]);
 }
 
 int Form1::interval() const
@@ -155,13 +184,16 @@ void Form1::Check3_Click()
 
 void Form1::sendToggle(QPushButton *toggle, int line, void (*send)(std::int16_t))
 {
-    send(level(toggle));
-    m_lines.sent(LineRecord::now(), line, level(toggle));
+    if (!m_paused) {
+        send(level(toggle));
+        m_lines.sent(LineRecord::now(), line, level(toggle));
+    }
     toggle->setText(toggle->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void Form1::Timer1_Timer()
 {
+    if (m_paused) return;
     const std::int64_t readTime = LineRecord::now();
     showLevel(Label1, m_shown[0], Modul1::DCD());
     showLevel(Label3, m_shown[1], Modul1::DSR());
@@ -187,14 +219,7 @@ void Form1::showLevel(QLabel *label, std::int16_t &shown, std::int16_t level)
 // The changes since the last tick, as many as the driver has.
 std::optional<std::int16_t> Form1::takeEdges(std::vector<Modul1::Edge> &edges)
 {
-    std::optional<std::int16_t> result;
-    // A driver that keeps a buffer full is still asked no more than this.
-    for (int call = 0; call < 1024; ++call) {
-        const std::size_t had = edges.size();
-        result = Modul1::EDGES(edges, kEdgesAtOnce);
-        if (!result || *result < kEdgesAtOnce || edges.size() == had) break;
-    }
-    return result;
+    return takeAllEdges(edges, kEdgesAtOnce);
 }
 
 void Form1::showTick(const Lines::Tick &tick)
@@ -240,12 +265,18 @@ void Form1::contextMenuEvent(QContextMenuEvent *event)
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("TimelineMenu"));
     menu.addAction(QStringLiteral("Průběh signálů"), this, &Form1::showTimeline);
+    menu.addAction(QStringLiteral("Test zapojení"), this, &Form1::showWiring);
     menu.exec(event->globalPos());
 }
 
 void Form1::showTimeline()
 {
     Registry::show(Registry::get<Form4>());
+}
+
+void Form1::showWiring()
+{
+    Registry::show(Registry::get<Form5>());
 }
 
 void Form1::Command1_Click()

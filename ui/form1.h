@@ -37,6 +37,15 @@ public:
     int interval() const;
     void setInterval(int milliseconds);
 
+    // The wiring test drives the lines meanwhile: the read-outs and the bar
+    // stand still, and a toggle the user clicks only changes its caption
+    // until resume() makes the monitor's port current again and sends the
+    // toggles' states to it.
+    void pause();
+    void resume();
+    // The level toggle 0 to 2 (TxD, DTR, RTS) shows.
+    std::int16_t output(int toggle) const;
+
     // What the lines did since the first port was opened: the timeline
     // draws and saves it, and it outlives the timeline's window.
     Lines &lines() { return m_lines; }
@@ -70,6 +79,8 @@ private:
     void showCounts();
     void mark(int input);
     void showTimeline();
+    void showWiring();
+    void sendToggles();
 
     QGroupBox *Frame1, *Frame2, *Frame3, *Frame4, *Frame6, *Frame7, *Frame8;
     QPushButton *Check1, *Check2, *Check3;
@@ -79,6 +90,7 @@ private:
     PollTimer *Timer1;
 
     bool BlinkOn = false;
+    bool m_paused = false;
     int m_port = 0;
     // The levels the read-outs show: DCD, DSR, CTS, RI.
     Lines::Reads m_shown{};

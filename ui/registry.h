@@ -13,7 +13,7 @@
 namespace Registry
 {
 
-enum Slot { kForm1, kForm2, kForm3, kForm4, kSlotCount };
+enum Slot { kForm1, kForm2, kForm3, kForm4, kForm5, kSlotCount };
 
 QPointer<Window> &slot(Slot which);
 

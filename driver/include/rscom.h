@@ -33,6 +33,7 @@
  *       a device           e.g. RSCOM_COM1=/dev/ttyUSB0, on Windows RSCOM_COM1=COM7
  *       "loopback"         a virtual port with a test plug (see below)
  *       "generator"        a virtual port whose inputs move by themselves (see below)
+ *       "nullmodem"        a virtual port at one end of a null-modem cable (see below)
  *       "none"             no port: OPENCOM returns 0
  *       "rfc2217://host:port"  a serial port on another machine, served over
  *                          telnet with the Com Port Control Option (RFC 2217),
@@ -71,6 +72,13 @@
  *     DSR active
  *     CTS a 5 Hz square wave: active for 100 ms, inactive for 100 ms, ...
  *     RI  active for 2 s, inactive for 4 s, ...
+ * Virtual port ("nullmodem"): the first two ports that RSCOM_COMn maps to
+ *   "nullmodem" (in the order of their numbers) are joined by a null-modem
+ *   cable with handshaking: each port's DTR reaches the other's DSR and DCD,
+ *   its RTS the other's CTS, its TxD the other's RxD (no line shows it); RI
+ *   stays inactive. A port whose partner is not open, and any further
+ *   "nullmodem" port, reads 0 on every input. A port that is closed drives
+ *   its outputs inactive.
  * Each virtual port has lines of its own.
  *
  * Ports on another machine ("rfc2217://host:port"): the host is a name, an
@@ -310,7 +318,7 @@ RSCOM_API void RSCOM_CALL CLOSECOM(void);
  * joined by tabs, each empty when unknown, with tabs and control characters
  * inside a value made spaces:
  *   1 the device path (/dev/ttyUSB0; on Windows the port's name, COM7), or
- *     "loopback" for a virtual port
+ *     for a virtual port its kind: "loopback", "generator", "nullmodem"
  *   2 the USB product (FT232R USB UART)
  *   3 its maker (FTDI)
  *   4 its serial number (A12345)
@@ -370,6 +378,8 @@ typedef struct rscom_edge {
  *               setter's call; a setter that repeats the level causes none
  *   generator   its pattern's changes at their exact times, computed from the
  *               clock when EDGES is called (nothing runs meanwhile)
+ *   nullmodem   every input change the other end's setters (or its closing)
+ *               cause, timed at that call
  *   Linux       a thread per held port waits in TIOCMIWAIT and reads
  *               TIOCGICOUNT and TIOCMGET after each wake; at each EDGES call
  *               the counters are read again, for a change the kernel counted

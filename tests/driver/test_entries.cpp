@@ -212,6 +212,44 @@ TEST_F(Entries, LoopbackTellsTheChangesItsSettersCause)
     EXPECT_EQ(takeEdges(8), (Texts{"1:1:1", "2:1:1"}));
 }
 
+// COM3 and COM4 are the cable's ends, COM5 a third "nullmodem" without a
+// partner; the ports between are mapped elsewhere.
+TEST_F(Entries, NullModemCableJoinsTheFirstTwo)
+{
+    mapPort(3, "nullmodem");
+    mapPort(4, "nullmodem");
+    mapPort(5, "nullmodem");
+    ASSERT_EQ(OPENCOM("COM3,1200,N,8,1"), 1);
+    EXPECT_EQ(comStatus(3).detail, "nullmodem\t\t\t\t\t\t");
+    DTR(1); // the other end is not open: nothing to see, nothing recorded
+    ASSERT_EQ(OPENCOM("COM4,1200,N,8,1"), 1);
+    EXPECT_EQ(lines(), (Lines{1, 1, 0, 0}));
+    RTS(1);
+    TXD(1); // to the other's RxD: no line
+    ASSERT_EQ(OPENCOM("COM3,1200,N,8,1"), 1);
+    EXPECT_EQ(lines(), (Lines{0, 0, 1, 0}));
+    const int64_t before = micros();
+    DTR(0);
+    ASSERT_EQ(OPENCOM("COM4,1200,N,8,1"), 1);
+    std::vector<int64_t> times;
+    EXPECT_EQ(takeEdges(8, &times), (Texts{"1:1:0", "2:1:0"}));
+    EXPECT_GE(times[0], before);
+    EXPECT_EQ(lines(), (Lines{0, 0, 0, 0}));
+    EXPECT_EQ(OPENCOM("COM3,1200,N,8,1"), 1);
+    EXPECT_EQ(takeEdges(8), (Texts{"3:1:1"}));
+
+    // Closing an end drops what it drove.
+    ASSERT_EQ(OPENCOM("COM4,1200,N,8,1"), 1);
+    CLOSECOM();
+    ASSERT_EQ(OPENCOM("COM3,1200,N,8,1"), 1);
+    EXPECT_EQ(lines(), (Lines{0, 0, 0, 0}));
+    EXPECT_EQ(takeEdges(8), (Texts{"3:2:0"}));
+
+    ASSERT_EQ(OPENCOM("COM5,1200,N,8,1"), 1); // no partner
+    DTR(1);
+    EXPECT_EQ(lines(), (Lines{0, 0, 0, 0}));
+}
+
 TEST_F(Entries, GeneratorFollowsItsPatternFromTheOpening)
 {
     mapPort(2, "generator");

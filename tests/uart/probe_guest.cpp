@@ -19,6 +19,7 @@
 // This program drives real ports. It refuses to start anywhere but in that VM.
 
 #include "descriptors.h"
+#include "driverlines.h"
 #include "guest.h"
 #include "modul1.h"
 #include "ports.h"
@@ -36,6 +37,7 @@
 #include <set>
 #include <string>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -370,6 +372,56 @@ void checkWhileHeld(DevOpens &opens)
           listing(devDescriptors()));
 }
 
+// The wiring test's clock without an event loop: each wait is a sleep, and
+// the steps run in turn.
+class Sleeping final : public WiringTest::Clock
+{
+public:
+    void after(int milliseconds, std::function<void()> then) override
+    {
+        m_next.emplace_back(milliseconds, std::move(then));
+    }
+    void run()
+    {
+        for (std::size_t i = 0; i < m_next.size(); ++i) {
+            guest::sleepMs(m_next[i].first);
+            m_next[i].second();
+        }
+    }
+
+private:
+    std::vector<std::pair<int, std::function<void()>>> m_next;
+};
+
+// The wiring test on ttyS1 in the UART's own loopback mode (TIOCM_LOOP),
+// where MCR drives MSR: DTR to DSR, RTS to CTS, OUT2 to DCD, OUT1 to RI.
+// On the real driver, through the program's binding, it must find DTR and
+// RTS.
+void checkWiring()
+{
+    guest::group("probe-wiring");
+    const int fd = ::open(kPort, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (!check("probe-wiring: own descriptor on ttyS1", fd >= 0, errnoText(errno))) return;
+    int loop = 0x8000; // TIOCM_LOOP, which glibc's headers do not name
+    check("probe-wiring: loopback mode on", ::ioctl(fd, TIOCMBIS, &loop) == 0, errnoText(errno));
+    DriverLines lines;
+    Sleeping clock;
+    WiringTest test(lines, clock, 2);
+    QStringList result;
+    test.start([&](const QStringList &told) { result = told; });
+    clock.run();
+    const QString shown = result.join(QStringLiteral(" | "));
+    check("probe-wiring: DTR -> DSR and RTS -> CTS, a test plug",
+          result.contains(QStringLiteral("DTR → DSR")) &&
+              result.contains(QStringLiteral("RTS → CTS")) &&
+              result.value(result.size() - 1) ==
+                  QStringLiteral("Zapojení odpovídá zkušební zástrčce."),
+          utf8(shown));
+    info("wiring test on ttyS1 in loopback mode: " + utf8(shown));
+    ::ioctl(fd, TIOCMBIC, &loop);
+    ::close(fd);
+}
+
 // The same probe with a driver that lacks COMSTATUS: it opens COM1 to COM5
 // in turn and keeps what it opened.
 void checkWithoutStatus(DevOpens &opens)
@@ -434,6 +486,7 @@ int main(int argc, char **argv)
                 checkMapped(opens);
                 checkControl(opens);
                 checkWhileHeld(opens);
+                checkWiring();
             }
         }
     }

@@ -313,8 +313,9 @@ void TestTimeline::contextMenuOpensTheTimeline()
         QTimer::singleShot(100, [] {
             auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
             QVERIFY(menu != nullptr);
-            QCOMPARE(menu->actions().size(), 1);
+            QCOMPARE(menu->actions().size(), 2);
             QCOMPARE(menu->actions().first()->text(), QStringLiteral("Průběh signálů"));
+            QCOMPARE(menu->actions().last()->text(), QStringLiteral("Test zapojení"));
             menu->actions().first()->trigger();
             menu->close();
         });

@@ -15,15 +15,19 @@ enum class Output { Txd, Dtr, Rts };
 
 // Where COMn leads.
 struct Target {
-    enum class Kind { None, Loopback, Generator, Device, Remote };
+    enum class Kind { None, Loopback, Generator, NullModem, Device, Remote };
     Kind kind = Kind::None;
     std::string path;     // Kind::Device: where the device is now; Kind::Remote: its address
                           // (also for Kind::None when that is malformed)
     std::string identity; // Kind::Device: what it is known by, whatever its path
+    int cableEnd = -1;    // Kind::NullModem: end 0 or 1 of the cable; -1 without a partner
 
     // The same port: the identity decides, so that a device that came back
     // under another name is still the port it was.
-    bool sameAs(const Target &o) const { return kind == o.kind && identity == o.identity; }
+    bool sameAs(const Target &o) const
+    {
+        return kind == o.kind && identity == o.identity && cableEnd == o.cableEnd;
+    }
 };
 
 // A port that finds its way back by itself (a port on another machine while
@@ -56,6 +60,9 @@ using Opener = std::function<std::unique_ptr<Device>(const Target &target)>;
 std::unique_ptr<Device> openLoopback();
 // The virtual port whose inputs follow a fixed pattern from its opening on.
 std::unique_ptr<Device> openGenerator();
+// One end (0 or 1) of the virtual null-modem cable; -1 an end with nothing
+// on the other side.
+std::unique_ptr<Device> openNullModem(int end);
 // The port on another machine at a Kind::Remote target's address; nullptr
 // when the server refuses, or does not agree to the Com Port Control Option
 // within 2 s.

@@ -18,6 +18,18 @@ const char *variable(int port)
     return std::getenv(name.c_str());
 }
 
+// The first two ports mapped to "nullmodem" are the cable's two ends, in
+// the order of their numbers; any further one has no partner.
+int cableEnd(int port)
+{
+    int end = 0;
+    for (int other = 1; other < port; ++other) {
+        const char *value = variable(other);
+        if (value != nullptr && std::string(value) == "nullmodem") ++end;
+    }
+    return end < 2 ? end : -1;
+}
+
 } // namespace
 
 std::optional<Target> mappedTarget(int port)
@@ -27,6 +39,7 @@ std::optional<Target> mappedTarget(int port)
     const std::string mapped = value;
     if (mapped == "loopback") return Target{Target::Kind::Loopback, {}, {}};
     if (mapped == "generator") return Target{Target::Kind::Generator, {}, {}};
+    if (mapped == "nullmodem") return Target{Target::Kind::NullModem, {}, {}, cableEnd(port)};
     if (mapped.empty() || mapped == "none") return Target{};
     if (isRemote(mapped)) return remoteTarget(mapped);
     return namedTarget(mapped);

@@ -10,8 +10,8 @@
 namespace rscom
 {
 
-// Where RSCOM_COMn leads, or nothing when it is not set: "loopback", "none"
-// (or empty), or a device.
+// Where RSCOM_COMn leads, or nothing when it is not set: "loopback",
+// "generator", "nullmodem", "none" (or empty), or a device.
 std::optional<Target> mappedTarget(int port);
 
 // Every port, 1 to 255, that an RSCOM_COMn variable names.

@@ -236,6 +236,8 @@ PortStatus PortTable::status(int number)
         return {Availability::Available, {"loopback", {}, {}, {}, {}, {}, {}}};
     case Target::Kind::Generator:
         return {Availability::Available, {"generator", {}, {}, {}, {}, {}, {}}};
+    case Target::Kind::NullModem:
+        return {Availability::Available, {"nullmodem", {}, {}, {}, {}, {}, {}}};
     case Target::Kind::Device:
         break;
     }

@@ -22,6 +22,8 @@ std::unique_ptr<rscom::Device> openTarget(const Target &target)
         return rscom::openLoopback();
     case Target::Kind::Generator:
         return rscom::openGenerator();
+    case Target::Kind::NullModem:
+        return rscom::openNullModem(target.cableEnd);
     case Target::Kind::Device:
         return rscom::openDevice(target);
     case Target::Kind::Remote:
