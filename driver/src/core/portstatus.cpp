@@ -86,4 +86,14 @@ void copyText(const std::string &text, char *out, std::int16_t size)
     out[end] = '\0';
 }
 
+std::string oneLine(std::string value)
+{
+    for (char &c : value) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    }
+    const size_t first = value.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    return value.substr(first, value.find_last_not_of(' ') - first + 1);
+}
+
 } // namespace rscom

@@ -36,6 +36,10 @@ struct PortStatus {
 // characters made spaces and any byte that is not UTF-8 made '?'.
 std::string detailText(const PortInfo &info);
 
+// A value read from a device or the system as one line: control characters
+// made spaces, no surrounding blanks.
+std::string oneLine(std::string value);
+
 // Copies `text` into `out` as a NUL-terminated string of at most `size`
 // bytes, cut before a character that would not fit whole. Nothing for a null
 // `out` or a size below 1.

@@ -1,6 +1,7 @@
 #include "linux/sysfs.h"
 
 #include "core/decimal.h"
+#include "core/portstatus.h"
 #include "linux/system.h"
 
 #include <cctype>
@@ -17,18 +18,6 @@ std::string parentOf(const std::string &path)
 {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
-}
-
-// A value that goes into an identity or a text line: no control characters,
-// no surrounding blanks.
-std::string clean(std::string value)
-{
-    for (char &c : value) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-    }
-    const size_t first = value.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return value.substr(first, value.find_last_not_of(' ') - first + 1);
 }
 
 // The built-in UART's number: ttyS0 is 1.
@@ -78,22 +67,22 @@ std::optional<TtyDevice> readTty(const std::string &folder, const std::string &n
         tty.identity = "tty " + tty.name;
         return tty;
     }
-    tty.product = clean(readAttribute(usb + "/product"));
-    tty.maker = clean(readAttribute(usb + "/manufacturer"));
-    tty.serial = clean(readAttribute(usb + "/serial"));
+    tty.product = oneLine(readAttribute(usb + "/product"));
+    tty.maker = oneLine(readAttribute(usb + "/manufacturer"));
+    tty.serial = oneLine(readAttribute(usb + "/serial"));
     // Known by its serial number where it has one, else by its place on the
     // bus; a device with several ports tells them apart by interface and
     // port number.
     if (!tty.serial.empty()) {
-        tty.identity = "usb " + clean(readAttribute(usb + "/idVendor")) + ":" +
-                       clean(readAttribute(usb + "/idProduct")) + " serial " + tty.serial;
+        tty.identity = "usb " + oneLine(readAttribute(usb + "/idVendor")) + ":" +
+                       oneLine(readAttribute(usb + "/idProduct")) + " serial " + tty.serial;
     } else {
         tty.identity = "usb port " + baseName(usb);
     }
     const std::string number =
-        interface.empty() ? std::string() : clean(readAttribute(interface + "/bInterfaceNumber"));
+        interface.empty() ? std::string() : oneLine(readAttribute(interface + "/bInterfaceNumber"));
     if (!number.empty()) tty.identity += " interface " + number;
-    const std::string port = clean(readAttribute(device + "/port_number"));
+    const std::string port = oneLine(readAttribute(device + "/port_number"));
     if (!port.empty() && port != "0") tty.identity += " port " + port;
     return tty;
 }

@@ -1,5 +1,7 @@
 #include "win/portlist.h"
 
+#include "core/portstatus.h"
+
 #include <windows.h>
 
 #include <cfgmgr32.h>
@@ -41,18 +43,6 @@ std::string lower(std::string text)
     return text;
 }
 
-// A value that goes into a detail field or the numbers' file: one line, no
-// surrounding blanks.
-std::string clean(std::string value)
-{
-    for (char &c : value) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-    }
-    const size_t first = value.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return value.substr(first, value.find_last_not_of(' ') - first + 1);
-}
-
 // "USB Serial Port (COM7)" -> "USB Serial Port"
 std::string withoutName(const std::string &friendly, const std::string &name)
 {
@@ -92,7 +82,7 @@ std::string serialIn(const std::vector<std::string> &parts)
 {
     if (parts.size() != 3 || upper(parts[0]) != "USB") return {};
     if (parts[2].find('&') != std::string::npos) return {};
-    return clean(parts[2]);
+    return oneLine(parts[2]);
 }
 
 } // namespace
@@ -101,8 +91,8 @@ FoundPort describePort(const PnpPort &device)
 {
     FoundPort port;
     port.name = device.name;
-    port.product = clean(withoutName(device.friendlyName, device.name));
-    port.maker = clean(device.maker);
+    port.product = oneLine(withoutName(device.friendlyName, device.name));
+    port.maker = oneLine(device.maker);
     if (!port.maker.empty() && port.maker.front() == '(' && port.maker.back() == ')')
         port.maker.clear(); // "(Standard port types)": no maker
     const std::vector<std::string> &ids = device.instanceIds;
@@ -126,10 +116,10 @@ FoundPort describePort(const PnpPort &device)
     if (!port.serial.empty() && !usb.vendor.empty() && !usb.product.empty()) {
         port.identity = "usb " + usb.vendor + ":" + usb.product + " serial " + port.serial;
         if (!usb.interface.empty()) port.identity += " interface " + usb.interface;
-    } else if (!ids.empty() && !clean(ids[0]).empty()) {
-        port.identity = "device " + clean(ids[0]);
+    } else if (!ids.empty() && !oneLine(ids[0]).empty()) {
+        port.identity = "device " + oneLine(ids[0]);
     } else {
-        port.identity = "port " + clean(device.name);
+        port.identity = "port " + oneLine(device.name);
     }
     return port;
 }
@@ -140,10 +130,10 @@ std::vector<FoundPort> listPorts(PortListCalls &calls)
     std::vector<std::string> instances;
     std::set<std::string> names;
     for (const PnpPort &device : calls.plugAndPlayPorts()) {
-        if (clean(device.name).empty() || !names.insert(upper(device.name)).second) continue;
+        if (oneLine(device.name).empty() || !names.insert(upper(device.name)).second) continue;
         ports.push_back(describePort(device));
         instances.push_back(device.instanceIds.empty() ? std::string()
-                                                       : clean(device.instanceIds[0]));
+                                                       : oneLine(device.instanceIds[0]));
     }
     // Ports of one device that Windows does not tell apart by a serial
     // number of their own (both halves of a dual adapter) are known by their
@@ -156,8 +146,8 @@ std::vector<FoundPort> listPorts(PortListCalls &calls)
             ports[i].identity = "device " + instances[i];
     }
     for (const std::string &name : calls.serialComm()) {
-        if (clean(name).empty() || !names.insert(upper(name)).second) continue;
-        ports.push_back({name, {}, {}, {}, "port " + clean(name), false});
+        if (oneLine(name).empty() || !names.insert(upper(name)).second) continue;
+        ports.push_back({name, {}, {}, {}, "port " + oneLine(name), false});
     }
     return ports;
 }
